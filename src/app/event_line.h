@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace mic {
+
+// One output record: {"kind":…,"text":…} on a line of its own.
+struct EventLine {
+  std::string kind;
+  std::string text;
+};
+
+// The exact bytes of the line for `event`, line feed included. Compact JSON; quotation mark,
+// reverse solidus, solidus and control characters escaped; other characters as raw UTF-8. Bytes
+// that are not valid UTF-8 become U+FFFD, so no event (above all the last one) is ever lost.
+std::string formatEventLine(const EventLine& event);
+
+// Writes all of `bytes` to `fd` unbuffered, retrying interrupted and short writes. Gives up
+// silently if the descriptor fails.
+void writeAll(int fd, std::string_view bytes);
+
+// The one way events leave the program: one line, one write to standard output, then a flush of
+// `stdout`. Main thread only, so lines never interleave.
+void emit(std::string_view kind, std::string_view text);
+
+// How the session writes a line: `emit` in the program, a recorder in tests.
+using EmitFunction = std::function<void(std::string_view kind, std::string_view text)>;
+
+}  // namespace mic

@@ -1,0 +1,246 @@
+#include "session/speech_session.h"
+
+#include <cctype>
+#include <utility>
+
+#include "session/transcript_text.h"
+
+namespace mic {
+namespace {
+
+bool isAutoKeyword(const std::string& identifier) {
+  static constexpr std::string_view kAuto = "auto";
+  if (identifier.size() != kAuto.size()) return false;
+  for (size_t i = 0; i < kAuto.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(identifier[i])) != kAuto[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+SpeechSession::SpeechSession(std::optional<std::string> localeIdentifier, Platform platform,
+                             EmitFunction emit)
+    : platform_(platform),
+      emit_(std::move(emit)),
+      localeIdentifier_(std::move(localeIdentifier)),
+      engine_(platform.audio.makeEngine()),
+      lastChange_(platform.clock.now()) {}
+
+bool SpeechSession::hasRequest() const {
+  std::lock_guard lock(requestMutex_);
+  return request_ != nullptr;
+}
+
+std::shared_ptr<SpeechRecognitionRequest> SpeechSession::takeRequest() {
+  std::lock_guard lock(requestMutex_);
+  return request_;
+}
+
+// --- Endings ---
+
+void SpeechSession::cleanUp() {
+  if (timer_) {
+    timer_->invalidate();
+    timer_.reset();
+  }
+  if (engine_->isRunning()) engine_->stop();
+  if (tapInstalled_) {
+    engine_->inputNode().removeTap(kInputBus);
+    tapInstalled_ = false;
+  }
+  std::shared_ptr<SpeechRecognitionRequest> request;
+  {
+    std::lock_guard lock(requestMutex_);
+    request = std::move(request_);
+    request_.reset();
+  }
+  if (request) request->endAudio();
+  if (task_) task_->cancel();
+  task_.reset();
+}
+
+void SpeechSession::fail(std::string_view message) {
+  if (finished_) return;
+  finished_ = true;
+  cleanUp();
+  emit_("error", message);
+  platform_.process.exit(1);
+}
+
+void SpeechSession::complete() {
+  if (finished_) return;
+  finished_ = true;
+  cleanUp();
+  const std::string text = trimmed(lastText_);
+  if (!text.empty()) {
+    emit_("final", text);
+    platform_.process.exit(0);
+  } else {
+    emit_("error", "no speech was detected");
+    platform_.process.exit(2);
+  }
+}
+
+// --- Permissions ---
+
+void SpeechSession::start() {
+  emit_("status", "requesting local speech access");
+  platform_.speech.requestAuthorization(
+      [self = shared_from_this()](SpeechAuthorizationStatus status) {
+        self->onSpeechAuthorization(status);
+      });
+}
+
+void SpeechSession::onSpeechAuthorization(SpeechAuthorizationStatus status) {
+  platform_.mainLoop.post([self = shared_from_this(), status] {
+    if (status != SpeechAuthorizationStatus::authorized) {
+      self->fail("speech recognition permission was not granted");
+      return;
+    }
+    self->platform_.audio.requestMicrophoneAccess(
+        [self](bool granted) { self->onMicrophoneAccess(granted); });
+  });
+}
+
+void SpeechSession::onMicrophoneAccess(bool granted) {
+  platform_.mainLoop.post([self = shared_from_this(), granted] {
+    if (granted) {
+      self->beginRecognition();
+    } else {
+      self->fail("microphone permission was not granted");
+    }
+  });
+}
+
+// --- Recognition start ---
+
+void SpeechSession::beginRecognition() {
+  const bool useCurrent =
+      !localeIdentifier_ || localeIdentifier_->empty() || isAutoKeyword(*localeIdentifier_);
+  const Locale locale = useCurrent ? platform_.locales.current()
+                                   : platform_.locales.fromIdentifier(*localeIdentifier_);
+
+  auto recognizer = platform_.speech.makeRecognizer(locale);
+  if (!recognizer) {
+    fail("speech recognition is unavailable for this language");
+    return;
+  }
+  if (!recognizer->supportsOnDeviceRecognition()) {
+    fail("this mac cannot guarantee on-device speech recognition for this language");
+    return;
+  }
+  recognizer_ = recognizer;
+
+  auto request = platform_.speech.makeRequest();
+  request->setRequiresOnDeviceRecognition(true);
+  request->setShouldReportPartialResults(true);
+  {
+    std::lock_guard lock(requestMutex_);
+    request_ = request;
+  }
+
+  AudioInputNode& input = engine_->inputNode();
+  const AudioFormat format = input.outputFormatForBus(kInputBus);
+  if (!(format.sampleRate > 0) || format.channelCount == 0) {
+    fail("no microphone input is available");
+    return;
+  }
+  input.installTap(kInputBus, kTapBufferSize, format,
+                   [weak = weak_from_this()](const AudioPCMBuffer& buffer, const AudioTime& when) {
+                     if (auto self = weak.lock()) self->onAudioBuffer(buffer, when);
+                   });
+  tapInstalled_ = true;
+
+  task_ = recognizer->recognitionTask(
+      request, [weak = weak_from_this()](std::optional<RecognitionResult> result,
+                                         std::optional<RecognitionError> error) {
+        if (auto self = weak.lock()) self->onRecognitionResult(std::move(result), std::move(error));
+      });
+
+  engine_->prepare();
+  if (const auto error = engine_->start()) {
+    fail("microphone could not start: " + *error);
+    return;
+  }
+
+  emit_("status", "listening locally");
+  timer_ = platform_.mainLoop.scheduleRepeating(kSilenceTickInterval, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->onSilenceTick();
+  });
+  platform_.mainLoop.runInBackground([self = shared_from_this()] { self->watchStandardInput(); });
+  platform_.mainLoop.postAfter(kListeningLimit,
+                               [self = shared_from_this()] { self->onListeningLimit(); });
+}
+
+void SpeechSession::onAudioBuffer(const AudioPCMBuffer& buffer, const AudioTime&) {
+  // The guard is held only to take a reference; the append runs outside it.
+  if (auto request = takeRequest()) request->append(buffer);
+}
+
+// --- Recognition results ---
+
+void SpeechSession::onRecognitionResult(std::optional<RecognitionResult> result,
+                                        std::optional<RecognitionError> error) {
+  platform_.mainLoop.post(
+      [weak = weak_from_this(), result = std::move(result), error = std::move(error)] {
+        if (auto self = weak.lock()) self->handleRecognitionReport(result, error);
+      });
+}
+
+void SpeechSession::handleRecognitionReport(const std::optional<RecognitionResult>& result,
+                                            const std::optional<RecognitionError>& error) {
+  if (finished_) return;
+  if (result) {
+    const std::string& text = result->formattedString;
+    if (!sameTranscription(text, lastText_)) {
+      lastText_ = text;
+      lastChange_ = platform_.clock.now();
+      heardSpeech_ = !trimmed(text).empty();
+      emit_("partial", text);
+    }
+    if (result->isFinal) {
+      complete();
+      return;
+    }
+  }
+  if (error) {
+    if (stopping_) return;  // the drain ending finishes the run
+    if (heardSpeech_) {
+      complete();
+    } else {
+      fail(error->localizedDescription);
+    }
+  }
+}
+
+// --- Stop triggers and draining ---
+
+void SpeechSession::onSilenceTick() {
+  if (finished_ || !heardSpeech_) return;
+  if (platform_.clock.now() - lastChange_ > kSilenceThreshold) stopInput();
+}
+
+void SpeechSession::watchStandardInput() {
+  platform_.process.readLine();
+  platform_.mainLoop.post([self = shared_from_this()] { self->stopInput(); });
+}
+
+void SpeechSession::onListeningLimit() { stopInput(); }
+
+void SpeechSession::stopInput() {
+  if (finished_ || stopping_) return;
+  stopping_ = true;
+  if (engine_->isRunning()) engine_->stop();
+  if (tapInstalled_) {
+    engine_->inputNode().removeTap(kInputBus);
+    tapInstalled_ = false;
+  }
+  if (auto request = takeRequest()) request->endAudio();
+  emit_("status", "finishing transcript");
+  platform_.mainLoop.postAfter(kDrainTime, [self = shared_from_this()] { self->finishAfterDrain(); });
+}
+
+void SpeechSession::finishAfterDrain() { complete(); }
+
+}  // namespace mic

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/event_line.h"
+#include "platform/platform.h"
+
+namespace mic {
+
+// Carries one listening run from start to end. Every operation runs on the main thread; the only
+// exception is onAudioBuffer, which runs on the audio thread and reads nothing but `request`.
+// Create it with std::make_shared: handlers given to the platform hold it weakly or strongly.
+class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
+ public:
+  static constexpr uint32_t kInputBus = 0;
+  static constexpr uint32_t kTapBufferSize = 1024;
+  static constexpr double kSilenceTickInterval = 0.2;
+  static constexpr double kSilenceThreshold = 1.4;
+  static constexpr double kListeningLimit = 60.0;
+  static constexpr double kDrainTime = 2.0;
+
+  SpeechSession(std::optional<std::string> localeIdentifier, Platform platform,
+                EmitFunction emit);
+
+  // Announces the run and asks for speech recognition authorization.
+  void start();
+  // Picks the locale, connects the microphone to a request, starts task and engine, and arms
+  // the stop triggers. Runs once, after both permissions were granted.
+  void beginRecognition();
+  // Stops the microphone, ends the request's audio and gives the recognizer the drain time.
+  void stopInput();
+  // The transcript ending: "final" and status 0, or "no speech was detected" and status 2.
+  void complete();
+  // The error ending: `message` as an "error" line and status 1.
+  void fail(std::string_view message);
+  // Releases timer, engine, tap, request and task. Harmless to repeat.
+  void cleanUp();
+
+  // Platform handlers. Each may be called on any thread unless it says otherwise.
+  void onSpeechAuthorization(SpeechAuthorizationStatus status);
+  void onMicrophoneAccess(bool granted);
+  // Audio thread only. Never waits on the main thread.
+  void onAudioBuffer(const AudioPCMBuffer& buffer, const AudioTime& when);
+  void onRecognitionResult(std::optional<RecognitionResult> result,
+                           std::optional<RecognitionError> error);
+
+  // Read-only views for tests and the entry.
+  const std::string& lastText() const { return lastText_; }
+  bool heardSpeech() const { return heardSpeech_; }
+  bool tapInstalled() const { return tapInstalled_; }
+  bool stopping() const { return stopping_; }
+  bool finished() const { return finished_; }
+  bool hasRequest() const;
+  bool hasTask() const { return task_ != nullptr; }
+  bool hasTimer() const { return timer_ != nullptr; }
+
+ private:
+  void handleRecognitionReport(const std::optional<RecognitionResult>& result,
+                               const std::optional<RecognitionError>& error);
+  void onSilenceTick();
+  void watchStandardInput();
+  void onListeningLimit();
+  void finishAfterDrain();
+  std::shared_ptr<SpeechRecognitionRequest> takeRequest();
+
+  Platform platform_;
+  EmitFunction emit_;
+
+  const std::optional<std::string> localeIdentifier_;
+  const std::unique_ptr<AudioEngine> engine_;
+  // The one field the audio thread reads: guarded so its read cannot race cleanUp.
+  mutable std::mutex requestMutex_;
+  std::shared_ptr<SpeechRecognitionRequest> request_;
+  std::shared_ptr<RecognitionTask> task_;
+  std::shared_ptr<SpeechRecognizer> recognizer_;
+  std::string lastText_;
+  double lastChange_;
+  bool heardSpeech_ = false;
+  bool tapInstalled_ = false;
+  bool stopping_ = false;
+  bool finished_ = false;
+  std::shared_ptr<RepeatingTimer> timer_;
+};
+
+}  // namespace mic

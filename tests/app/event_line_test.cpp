@@ -1,0 +1,148 @@
+#include "app/event_line.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+namespace mic {
+namespace {
+
+// Parses a written line back with a real JSON parser; fails the test if it is not one object
+// with exactly the two string members on one line.
+EventLine parse(const std::string& line) {
+  EXPECT_FALSE(line.empty());
+  EXPECT_EQ(line.back(), '\n');
+  EXPECT_EQ(line.find('\n'), line.size() - 1) << "more than one line";
+  EXPECT_EQ(line.find('\r'), std::string::npos);
+  const auto json = nlohmann::json::parse(line);
+  EXPECT_TRUE(json.is_object());
+  EXPECT_EQ(json.size(), 2u);
+  return {json.at("kind").get<std::string>(), json.at("text").get<std::string>()};
+}
+
+TEST(EventLineFormat, CompactObjectWithOneLineFeed) {
+  const std::string line = formatEventLine({"status", "listening locally"});
+  EXPECT_EQ(line, "{\"kind\":\"status\",\"text\":\"listening locally\"}\n");
+  const auto event = parse(line);
+  EXPECT_EQ(event.kind, "status");
+  EXPECT_EQ(event.text, "listening locally");
+}
+
+TEST(EventLineFormat, EscapesQuotesBackslashSolidusAndControls) {
+  const std::string text = "say \"hi\" \\ a/b\tc\nd\re\bf\fg\x01h\x1fi\x7f";
+  const std::string line = formatEventLine({"partial", text});
+  EXPECT_EQ(line,
+            "{\"kind\":\"partial\",\"text\":\"say \\\"hi\\\" \\\\ a\\/b\\tc\\nd\\re\\bf\\fg"
+            "\\u0001h\\u001fi\x7f\"}\n");
+  EXPECT_EQ(parse(line).text, text);
+}
+
+TEST(EventLineFormat, EmbeddedNulIsEscapedNotTruncated) {
+  const std::string text("a\0b", 3);
+  const std::string line = formatEventLine({"partial", text});
+  EXPECT_NE(line.find("a\\u0000b"), std::string::npos);
+  EXPECT_EQ(parse(line).text, text);
+}
+
+TEST(EventLineFormat, NonAsciiStaysRawUtf8) {
+  const std::string text = "café naïve 日本語 😀";
+  const std::string line = formatEventLine({"final", text});
+  EXPECT_NE(line.find(text), std::string::npos);
+  EXPECT_EQ(line.find("\\u"), std::string::npos);
+  EXPECT_EQ(parse(line).text, text);
+}
+
+TEST(EventLineFormat, EmptyTextIsAnEmptyString) {
+  EXPECT_EQ(formatEventLine({"partial", ""}), "{\"kind\":\"partial\",\"text\":\"\"}\n");
+}
+
+TEST(EventLineFormat, InvalidUtf8BecomesReplacementCharacters) {
+  struct Case {
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"a\xff" "b", "a\xEF\xBF\xBD" "b"},                        // byte never valid
+      {"\xC3", "\xEF\xBF\xBD"},                                  // truncated at the end
+      {"\xC3(", "\xEF\xBF\xBD("},                                // bad continuation
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong solidus
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate half
+      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // > U+10FFFF
+      {"\xE2\x82" "x", "\xEF\xBF\xBD" "x"},  // cut-off three-byte sequence is one replacement
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // a valid emoji is kept
+  };
+  for (const auto& c : cases) {
+    const std::string line = formatEventLine({"final", c.input});
+    EXPECT_EQ(line, "{\"kind\":\"final\",\"text\":\"" + c.expected + "\"}\n");
+    EXPECT_EQ(parse(line).text, c.expected);
+  }
+}
+
+// Points standard output at a pipe for the life of the object.
+class CapturedStdout {
+ public:
+  CapturedStdout() {
+    EXPECT_EQ(pipe(fds_), 0);
+    saved_ = dup(STDOUT_FILENO);
+    dup2(fds_[1], STDOUT_FILENO);
+  }
+  ~CapturedStdout() {
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+    close(fds_[0]);
+    close(fds_[1]);
+  }
+  // What is readable right now, without waiting for more.
+  std::string available() {
+    fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds_[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    return out;
+  }
+
+ private:
+  int fds_[2];
+  int saved_;
+};
+
+TEST(Emit, LineIsOnThePipeAsSoonAsEmitReturns) {
+  CapturedStdout out;
+  emit("status", "listening locally");
+  EXPECT_EQ(out.available(), "{\"kind\":\"status\",\"text\":\"listening locally\"}\n");
+  emit("final", "a/b");
+  EXPECT_EQ(out.available(), "{\"kind\":\"final\",\"text\":\"a\\/b\"}\n");
+}
+
+TEST(Emit, LongLineIsWrittenWhole) {
+  // Larger than a pipe's buffer: the reader drains it while emit retries the short writes.
+  const std::string text(300000, 'x');
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string received;
+  std::thread reader([&] {
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) received.append(buf, static_cast<size_t>(n));
+  });
+  writeAll(fds[1], formatEventLine({"final", text}));
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  EXPECT_EQ(parse(received).text, text);
+}
+
+TEST(Emit, ClosedDescriptorIsIgnored) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[1]);
+  writeAll(fds[1], "lost\n");  // EBADF: nothing to do, and no hang
+  close(fds[0]);
+}
+
+}  // namespace
+}  // namespace mic

@@ -1,0 +1,143 @@
+#include "session_fixture.h"
+
+namespace mic::testing {
+namespace {
+
+using Triggers = SessionTest;
+const std::pair<std::string, std::string> kFinishing{"status", "finishing transcript"};
+
+TEST_F(Triggers, PauseAfterWordsStopsInputThenDrains) {
+  startListening();  // clock at 0; ticks at 0.2, 0.4, ...
+  report("hello");   // lastChange = 0
+  fake.loop.advance(1.4);
+  EXPECT_FALSE(session->stopping()) << "exactly 1.4 s of pause does not stop";
+  fake.loop.advance(0.2);
+  EXPECT_TRUE(session->stopping());
+  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"}, kFinishing}));
+  EXPECT_FALSE(engine().running);
+  EXPECT_FALSE(engine().node.hasTap());
+  EXPECT_EQ(fake.speech.request->endAudioCount, 1);
+  EXPECT_EQ(recognizer->task->cancelCount, 0) << "the task keeps running through the drain";
+
+  fake.loop.advance(1.9);
+  EXPECT_FALSE(exitStatus());
+  fake.loop.advance(0.1);
+  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"}, kFinishing, {"final", "hello"}}));
+  EXPECT_EQ(exitStatus(), 0);
+}
+
+TEST_F(Triggers, EachChangeRestartsThePause) {
+  startListening();
+  report("a");
+  fake.loop.advance(1.2);
+  report("a b");
+  fake.loop.advance(1.2);  // 2.4 s since "a", 1.2 s since "a b"
+  EXPECT_FALSE(session->stopping());
+  fake.loop.advance(0.4);
+  EXPECT_TRUE(session->stopping());
+}
+
+TEST_F(Triggers, UnchangedReportsDoNotRestartThePause) {
+  startListening();
+  report("a");
+  for (int i = 0; i < 8; ++i) {
+    fake.loop.advance(0.2);
+    report("a");
+  }
+  EXPECT_TRUE(session->stopping());
+}
+
+TEST_F(Triggers, NoWordsNoSilenceStop) {
+  startListening();
+  report("   ");
+  fake.loop.advance(30);
+  EXPECT_FALSE(session->stopping());
+}
+
+TEST_F(Triggers, BlankTranscriptSwitchesSilenceCheckOffUntilWordsReturn) {
+  startListening();
+  report("hello");
+  fake.loop.advance(0.4);
+  report(" ");
+  EXPECT_FALSE(session->heardSpeech());
+  fake.loop.advance(10);
+  EXPECT_FALSE(session->stopping());
+  report("hello again");
+  fake.loop.advance(1.6);
+  EXPECT_TRUE(session->stopping());
+}
+
+TEST_F(Triggers, StandardInputStopsListening) {
+  startListening();
+  ASSERT_EQ(fake.loop.backgroundWorkCount(), 1u);
+  fake.loop.runBackgroundWork();  // a line, or end of input
+  EXPECT_EQ(fake.process.linesRead, 1);
+  fake.loop.runPending();
+  EXPECT_EQ(linesAfterStart(), (Lines{kFinishing}));
+  fake.loop.advance(2.0);
+  EXPECT_EQ(linesAfterStart(), (Lines{kFinishing, {"error", "no speech was detected"}}));
+  EXPECT_EQ(exitStatus(), 2);
+}
+
+TEST_F(Triggers, ListeningLimitStopsAtSixtySeconds) {
+  startListening();
+  fake.loop.advance(59.999);
+  EXPECT_FALSE(session->stopping());
+  fake.loop.advance(0.001);
+  EXPECT_EQ(linesAfterStart(), (Lines{kFinishing}));
+}
+
+TEST_F(Triggers, FinalResultDuringDrainEndsAtOnce) {
+  startListening();
+  report("hello");
+  session->stopInput();
+  fake.loop.advance(0.5);
+  report("hello world", true);
+  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"},
+                                      kFinishing,
+                                      {"partial", "hello world"},
+                                      {"final", "hello world"}}));
+  fake.loop.advance(5);  // the drain ending finds the run finished
+  EXPECT_EQ(fake.lines.size(), 6u);
+  EXPECT_EQ(exitStatus(), 0);
+}
+
+TEST_F(Triggers, PartialsStillCountDuringDrain) {
+  startListening();
+  report("hello");
+  session->stopInput();
+  report("hello there");
+  fake.loop.advance(2.0);
+  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"},
+                                      kFinishing,
+                                      {"partial", "hello there"},
+                                      {"final", "hello there"}}));
+}
+
+TEST_F(Triggers, SecondTriggerWritesNothing) {
+  startListening();
+  report("hi");
+  fake.loop.advance(1.6);  // silence
+  ASSERT_TRUE(session->stopping());
+  fake.loop.runBackgroundWork();  // a line
+  fake.loop.runPending();
+  session->stopInput();
+  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hi"}, kFinishing}));
+  EXPECT_EQ(engine().stopCount, 1);
+  EXPECT_EQ(fake.speech.request->endAudioCount, 1);
+  fake.loop.advance(60);  // the limit, and one drain ending only
+  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hi"}, kFinishing, {"final", "hi"}}));
+}
+
+TEST_F(Triggers, NothingFiresAfterTheEnd) {
+  startListening();
+  report("hi", true);
+  const auto before = fake.lines.size();
+  fake.loop.runBackgroundWork();
+  fake.loop.advance(120);
+  EXPECT_EQ(fake.lines.size(), before);
+  EXPECT_EQ(exitStatus(), 0);
+}
+
+}  // namespace
+}  // namespace mic::testing
