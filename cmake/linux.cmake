@@ -1,0 +1,22 @@
+# The Linux platform: libpulse capture (ALSA when no sound server runs), pocketsphinx recognition,
+# our own run loop.
+pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx sphinxbase)
+pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+pkg_get_variable(POCKETSPHINX_MODEL_DIR pocketsphinx modeldir)
+
+file(GLOB MIC_LINUX_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/*.cpp)
+list(FILTER MIC_LINUX_SOURCES EXCLUDE REGEX "_test\\.cpp$")
+add_library(mic_linux_platform STATIC ${MIC_LINUX_SOURCES})
+target_include_directories(mic_linux_platform PUBLIC src)
+target_compile_definitions(mic_linux_platform PRIVATE
+  MIC_POCKETSPHINX_MODEL_DIR="${POCKETSPHINX_MODEL_DIR}")
+target_link_libraries(mic_linux_platform PUBLIC
+  PkgConfig::POCKETSPHINX PkgConfig::SOXR PkgConfig::PULSE PkgConfig::ALSA Threads::Threads)
+
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/linux_platform.cpp)
+  add_executable(mic-transcriber src/app/main.cpp)
+  target_link_libraries(mic-transcriber PRIVATE mic_core mic_linux_platform)
+  install(TARGETS mic-transcriber RUNTIME DESTINATION bin)
+endif()
