@@ -8,6 +8,9 @@ pkg_get_variable(POCKETSPHINX_MODEL_DIR pocketsphinx modeldir)
 
 file(GLOB MIC_LINUX_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/*.cpp)
 list(FILTER MIC_LINUX_SOURCES EXCLUDE REGEX "_test\\.cpp$")
+if(NOT MIC_LINUX_SOURCES)
+  return()
+endif()
 add_library(mic_linux_platform STATIC ${MIC_LINUX_SOURCES})
 target_include_directories(mic_linux_platform PUBLIC src)
 target_compile_definitions(mic_linux_platform PRIVATE
