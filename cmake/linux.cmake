@@ -1,6 +1,13 @@
 # The Linux platform: libpulse capture (ALSA when no sound server runs), pocketsphinx recognition,
 # our own run loop.
-pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx sphinxbase)
+pkg_check_modules(POCKETSPHINX REQUIRED pocketsphinx sphinxbase)
+# Debian's pocketsphinx.pc names an include directory that the packages do not ship.
+set(POCKETSPHINX_EXISTING_INCLUDE_DIRS "")
+foreach(dir IN LISTS POCKETSPHINX_INCLUDE_DIRS)
+  if(EXISTS "${dir}")
+    list(APPEND POCKETSPHINX_EXISTING_INCLUDE_DIRS "${dir}")
+  endif()
+endforeach()
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
@@ -13,10 +20,12 @@ if(NOT MIC_LINUX_SOURCES)
 endif()
 add_library(mic_linux_platform STATIC ${MIC_LINUX_SOURCES})
 target_include_directories(mic_linux_platform PUBLIC src)
+target_include_directories(mic_linux_platform SYSTEM PUBLIC ${POCKETSPHINX_EXISTING_INCLUDE_DIRS})
+target_compile_options(mic_linux_platform PUBLIC ${POCKETSPHINX_CFLAGS_OTHER})
 target_compile_definitions(mic_linux_platform PRIVATE
   MIC_POCKETSPHINX_MODEL_DIR="${POCKETSPHINX_MODEL_DIR}")
 target_link_libraries(mic_linux_platform PUBLIC
-  PkgConfig::POCKETSPHINX PkgConfig::SOXR PkgConfig::PULSE PkgConfig::ALSA Threads::Threads)
+  ${POCKETSPHINX_LINK_LIBRARIES} PkgConfig::SOXR PkgConfig::PULSE PkgConfig::ALSA Threads::Threads)
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/linux_platform.cpp)
   add_executable(mic-transcriber src/app/main.cpp)

@@ -1,0 +1,136 @@
+#include "platform/linux/run_loop.h"
+
+#include <thread>
+#include <utility>
+
+namespace mic {
+
+struct RunLoop::Timer {
+  Clock::duration interval;
+  Clock::time_point next;
+  uint64_t sequence;
+  Work handler;
+  bool valid = true;  // guarded by the loop's mutex
+};
+
+class RunLoop::TimerHandle : public RepeatingTimer {
+ public:
+  TimerHandle(RunLoop& loop, std::shared_ptr<Timer> timer) : loop_(loop), timer_(std::move(timer)) {}
+  void invalidate() override {
+    std::lock_guard lock(loop_.mutex_);
+    timer_->valid = false;
+  }
+
+ private:
+  RunLoop& loop_;
+  std::shared_ptr<Timer> timer_;
+};
+
+namespace {
+
+std::chrono::steady_clock::duration toDuration(double seconds) {
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+void RunLoop::post(Work work) {
+  {
+    std::lock_guard lock(mutex_);
+    posted_.push_back(std::move(work));
+  }
+  wake_.notify_one();
+}
+
+void RunLoop::postAfter(double seconds, Work work) {
+  {
+    std::lock_guard lock(mutex_);
+    delayed_.emplace(std::make_pair(Clock::now() + toDuration(seconds), sequence_++),
+                     std::move(work));
+  }
+  wake_.notify_one();
+}
+
+std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSeconds, Work handler) {
+  std::shared_ptr<Timer> timer;
+  {
+    std::lock_guard lock(mutex_);
+    const auto interval = toDuration(intervalSeconds);
+    timer = std::make_shared<Timer>(
+        Timer{interval, Clock::now() + interval, sequence_++, std::move(handler)});
+    timers_.push_back(timer);
+  }
+  wake_.notify_one();
+  return std::make_shared<TimerHandle>(*this, timer);
+}
+
+void RunLoop::runInBackground(Work work) { std::thread(std::move(work)).detach(); }
+
+void RunLoop::quit() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_one();
+}
+
+void RunLoop::run() {
+  std::unique_lock lock(mutex_);
+  while (!quit_) {
+    Work work;
+    if (!posted_.empty()) {
+      work = std::move(posted_.front());
+      posted_.pop_front();
+    } else {
+      std::erase_if(timers_, [](const auto& t) { return !t->valid; });
+      // The earliest of the next delayed item and the next tick; ties go to the older.
+      std::pair<Clock::time_point, uint64_t> due{Clock::time_point::max(), 0};
+      std::shared_ptr<Timer> dueTimer;
+      if (!delayed_.empty()) due = delayed_.begin()->first;
+      for (const auto& t : timers_) {
+        if (std::make_pair(t->next, t->sequence) < due) {
+          due = {t->next, t->sequence};
+          dueTimer = t;
+        }
+      }
+      if (due.first > Clock::now()) {
+        if (due.first == Clock::time_point::max()) {
+          wake_.wait(lock);
+        } else {
+          wake_.wait_until(lock, due.first);
+        }
+        continue;
+      }
+      if (dueTimer) {
+        // Keep to the grid, but skip ticks missed while the loop was busy instead of bursting.
+        const auto now = Clock::now();
+        do dueTimer->next += dueTimer->interval;
+        while (dueTimer->next <= now);
+        work = [this, dueTimer] {
+          bool valid;
+          {
+            std::lock_guard lock(mutex_);
+            valid = dueTimer->valid;
+          }
+          if (valid) dueTimer->handler();
+        };
+      } else {
+        work = std::move(delayed_.begin()->second);
+        delayed_.erase(delayed_.begin());
+      }
+    }
+    lock.unlock();
+    work();
+    work = nullptr;  // release captures before taking the lock again
+    lock.lock();
+  }
+  quit_ = false;
+}
+
+double SystemWallClock::now() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace mic

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/main_loop.h"
+
+namespace mic {
+
+// The main loop of the Linux program: a queue any thread may post to, delayed work on the monotonic
+// clock and repeating timers, all run one at a time on the thread that calls run().
+class RunLoop : public MainLoop {
+ public:
+  void post(Work work) override;
+  void postAfter(double seconds, Work work) override;
+  std::shared_ptr<RepeatingTimer> scheduleRepeating(double intervalSeconds, Work handler) override;
+  // A detached thread: it may stay blocked (in a read) until the process exits.
+  void runInBackground(Work work) override;
+  void run() override;
+  // Makes run() return once the item now running is done. The program never calls it.
+  void quit();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Timer;
+  class TimerHandle;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Work> posted_;
+  std::multimap<std::pair<Clock::time_point, uint64_t>, Work> delayed_;
+  std::vector<std::shared_ptr<Timer>> timers_;
+  uint64_t sequence_ = 0;
+  bool quit_ = false;
+};
+
+class SystemWallClock : public WallClock {
+ public:
+  double now() override;
+};
+
+}  // namespace mic
