@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds mic-transcriber three ways (plain, ASan+UBSan, TSan) and runs every test in each: the unit
+# tests, the Linux platform's tests and the end-to-end suite against a virtual microphone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+work=$(mktemp -d)
+cleanup() {
+  bash tests/e2e/virtual_mic.sh stop "$work/vmic" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== format"
+git ls-files -z '*.cpp' '*.h' '*.mm' | xargs -0 clang-format --dry-run -Werror
+
+echo "== virtual microphone"
+mkdir -p "$work/vmic"
+PULSE_SERVER=$(bash tests/e2e/virtual_mic.sh start "$work/vmic" </dev/null | sed -n 's/^PULSE_SERVER=//p')
+export PULSE_SERVER
+[[ -n "$PULSE_SERVER" ]] || { echo "the virtual microphone did not start"; exit 1; }
+
+# TSan reports races, ASan/UBSan errors: any report fails the run.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+for variant in plain address thread; do
+  dir=build-ci-$variant
+  sanitize=$([[ $variant == plain ]] && echo "" || echo "$variant")
+  echo "== build ($variant)"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIC_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$dir" -j "$jobs" >/dev/null
+  echo "== unit and platform tests ($variant)"
+  ctest --test-dir "$dir" --output-on-failure
+  echo "== end-to-end ($variant)"
+  MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+done
+
+if [[ -f tests/apple/check.sh ]]; then
+  echo "== macOS sources, compile check"
+  bash tests/apple/check.sh
+fi

@@ -1,0 +1,99 @@
+"""The real binary against the virtual microphone, with synthesized speech and real timing."""
+import subprocess
+import time
+
+from conftest import Run, check_stream, env_with, play, synthesize
+from wer import word_error_rate
+
+SENTENCE = "the quick brown fox jumps over the lazy dog"
+# The model decodes flite's voice at roughly 6 to 13 percent WER (measured); allow for a bad day.
+MAX_WER = 0.34
+LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a prism and form a "
+                 "rainbow which is a division of white light into many beautiful colors")
+
+
+def test_speech_then_pause_gives_the_transcript(binary, pulse_server, speech_dir):
+    wav = synthesize(speech_dir, "fox", SENTENCE)
+    run = Run(binary, env=env_with(pulse_server))
+    run.wait_for_text("listening locally")
+    player = play(pulse_server, wav)
+    status = run.finish(timeout=40)
+    player.wait(10)
+    events = check_stream(run)
+    assert status == 0, events
+    assert events[0] == {"kind": "status", "text": "requesting local speech access"}
+    assert events[1] == {"kind": "status", "text": "listening locally"}
+    kinds = [e["kind"] for e in events]
+    assert "partial" in kinds
+    finishing = events.index({"kind": "status", "text": "finishing transcript"})
+    assert kinds.index("partial") < finishing < len(events) - 1
+    final = events[-1]
+    assert final["kind"] == "final"
+    assert final["text"] == final["text"].strip() and final["text"]
+    assert word_error_rate(SENTENCE, final["text"]) <= MAX_WER, final["text"]
+
+
+def test_silence_with_stdin_closed_is_no_speech(binary, pulse_server):
+    run = Run(binary, env=env_with(pulse_server))
+    run.wait_for_text("listening locally")
+    time.sleep(1.0)
+    run.close_stdin()
+    status = run.finish(timeout=20)
+    events = check_stream(run)
+    assert status == 2
+    assert [e["text"] for e in events] == [
+        "requesting local speech access", "listening locally", "finishing transcript",
+        "no speech was detected"]
+    assert events[-1]["kind"] == "error"
+
+
+def test_a_line_on_stdin_stops_listening(binary, pulse_server, speech_dir):
+    wav = synthesize(speech_dir, "long", LONG_SENTENCE)
+    run = Run(binary, env=env_with(pulse_server))
+    run.wait_for_text("listening locally")
+    player = play(pulse_server, wav)
+    time.sleep(1.5)
+    run.send_line()
+    run.wait_for_text("finishing transcript")
+    # Still speaking: the pause cannot have stopped it, the line did.
+    assert player.poll() is None
+    status = run.finish(timeout=20)
+    player.wait(20)
+    events = check_stream(run)
+    assert status in (0, 2), events
+    if status == 0:
+        spoken = set(LONG_SENTENCE.split())
+        assert len(events[-1]["text"].split()) < len(spoken)
+
+
+def test_stdin_at_end_of_file_stops_at_once(binary, pulse_server):
+    run = Run(binary, env=env_with(pulse_server), stdin=subprocess.DEVNULL)
+    status = run.finish(timeout=20)
+    events = check_stream(run)
+    assert status == 2
+    assert [e["text"] for e in events] == [
+        "requesting local speech access", "listening locally", "finishing transcript",
+        "no speech was detected"]
+    assert run.time_of("finishing transcript") - run.time_of("listening locally") < 1.0
+
+
+def test_unsupported_languages(binary, pulse_server):
+    for locale in ("xx-YY", "../../etc"):
+        run = Run(binary, args=[locale], env=env_with(pulse_server))
+        status = run.finish(timeout=20)
+        events = check_stream(run)
+        assert status == 1, locale
+        assert events == [
+            {"kind": "status", "text": "requesting local speech access"},
+            {"kind": "error", "text": "speech recognition is unavailable for this language"}]
+
+
+def test_no_sound_server(binary, tmp_path):
+    env = env_with(f"unix:{tmp_path}/no-such-socket")
+    run = Run(binary, env=env)
+    status = run.finish(timeout=20)
+    events = check_stream(run)
+    assert status == 1
+    assert events == [
+        {"kind": "status", "text": "requesting local speech access"},
+        {"kind": "error", "text": "no microphone input is available"}]
