@@ -54,7 +54,8 @@ class AudioEngine {
   virtual ~AudioEngine() = default;
   virtual AudioInputNode& inputNode() = 0;
   virtual void prepare() = 0;
-  // Starts capture. Returns the platform's description of the failure, or nothing when capture runs.
+  // Starts capture. Returns the platform's description of the failure, or nothing when capture
+  // runs.
   virtual std::optional<std::string> start() = 0;
   virtual bool isRunning() const = 0;
   // Ends capture; no tap call runs after it returns.

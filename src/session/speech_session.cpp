@@ -238,7 +238,8 @@ void SpeechSession::stopInput() {
   }
   if (auto request = takeRequest()) request->endAudio();
   emit_("status", "finishing transcript");
-  platform_.mainLoop.postAfter(kDrainTime, [self = shared_from_this()] { self->finishAfterDrain(); });
+  platform_.mainLoop.postAfter(kDrainTime,
+                               [self = shared_from_this()] { self->finishAfterDrain(); });
 }
 
 void SpeechSession::finishAfterDrain() { complete(); }

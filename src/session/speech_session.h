@@ -24,8 +24,7 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   static constexpr double kListeningLimit = 60.0;
   static constexpr double kDrainTime = 2.0;
 
-  SpeechSession(std::optional<std::string> localeIdentifier, Platform platform,
-                EmitFunction emit);
+  SpeechSession(std::optional<std::string> localeIdentifier, Platform platform, EmitFunction emit);
 
   // Announces the run and asks for speech recognition authorization.
   void start();

@@ -65,13 +65,19 @@ TEST(EventLineFormat, InvalidUtf8BecomesReplacementCharacters) {
     std::string input;
     std::string expected;
   } cases[] = {
-      {"a\xff" "b", "a\xEF\xBF\xBD" "b"},                        // byte never valid
+      {"a\xff"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},                                                     // byte never valid
       {"\xC3", "\xEF\xBF\xBD"},                                  // truncated at the end
       {"\xC3(", "\xEF\xBF\xBD("},                                // bad continuation
       {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong solidus
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate half
       {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // > U+10FFFF
-      {"\xE2\x82" "x", "\xEF\xBF\xBD" "x"},  // cut-off three-byte sequence is one replacement
+      {"\xE2\x82"
+       "x",
+       "\xEF\xBF\xBD"
+       "x"},                                     // cut-off three-byte sequence is one replacement
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // a valid emoji is kept
   };
   for (const auto& c : cases) {

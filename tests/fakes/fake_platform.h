@@ -116,8 +116,9 @@ class FakeRecognizer : public SpeechRecognizer {
   std::shared_ptr<FakeTask> task;
 
   bool supportsOnDeviceRecognition() const override { return onDevice; }
-  std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request,
-                                                   RecognitionResultHandler handler) override {
+  std::shared_ptr<RecognitionTask> recognitionTask(
+      std::shared_ptr<SpeechRecognitionRequest> request,
+      RecognitionResultHandler handler) override {
     task = std::make_shared<FakeTask>();
     task->handler = std::move(handler);
     task->request = std::move(request);
@@ -172,7 +173,7 @@ struct FakePlatform {
   FakeLocales locales;
   FakeProcess process;
   std::vector<EventLine> lines;
-  std::vector<std::string> bytes;  // each line exactly as it would be written
+  std::vector<std::string> bytes;                // each line exactly as it would be written
   std::function<void(const EventLine&)> onLine;  // runs as each line is written
 
   Platform platform() { return {speech, audio, loop, loop, locales, process}; }

@@ -67,8 +67,10 @@ TEST(PosixProcess, ExitLeavesAtOnceWithTheStatus) {
 TEST(PosixLocales, PrecedenceOfTheEnvironment) {
   const auto with = [](const char* all, const char* messages, const char* lang) {
     const auto set = [](const char* name, const char* value) {
-      if (value) setenv(name, value, 1);
-      else unsetenv(name);
+      if (value)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
     };
     set("LC_ALL", all);
     set("LC_MESSAGES", messages);

@@ -33,9 +33,10 @@ TEST(RunLoop, WorkPostedFromManyThreadsAllRunsOneAtATime) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      for (int i = 0; i < 250; ++i) loop.post([&] {
-        if (++count == 1000) loop.quit();
-      });
+      for (int i = 0; i < 250; ++i)
+        loop.post([&] {
+          if (++count == 1000) loop.quit();
+        });
     });
   }
   loop.run();

@@ -46,8 +46,9 @@ TEST_F(Permissions, MicrophoneRefused) {
 TEST_F(Permissions, AnswersOnOtherThreadsAreDecidedOnTheMainLoop) {
   makeSession();
   session->start();
-  std::thread([&] { fake.speech.authorizationHandler(SpeechAuthorizationStatus::authorized); })
-      .join();
+  std::thread([&] {
+    fake.speech.authorizationHandler(SpeechAuthorizationStatus::authorized);
+  }).join();
   EXPECT_EQ(fake.audio.accessRequests, 0);
   fake.loop.runPending();
   EXPECT_EQ(fake.audio.accessRequests, 1);

@@ -112,7 +112,9 @@ TEST_F(Results, ReportsAfterTheEndWriteNothing) {
 
 TEST_F(Results, ReportsFromAnotherThreadAreHandledOnTheLoop) {
   startListening();
-  std::thread platform([&] { recognizer->task->handler(RecognitionResult{"hi", false}, std::nullopt); });
+  std::thread platform([&] {
+    recognizer->task->handler(RecognitionResult{"hi", false}, std::nullopt);
+  });
   platform.join();
   EXPECT_EQ(fake.lines.size(), 2u) << "nothing may happen off the main loop";
   fake.loop.runPending();

@@ -93,10 +93,10 @@ TEST_F(Triggers, FinalResultDuringDrainEndsAtOnce) {
   session->stopInput();
   fake.loop.advance(0.5);
   report("hello world", true);
-  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"},
-                                      kFinishing,
-                                      {"partial", "hello world"},
-                                      {"final", "hello world"}}));
+  EXPECT_EQ(
+      linesAfterStart(),
+      (Lines{
+          {"partial", "hello"}, kFinishing, {"partial", "hello world"}, {"final", "hello world"}}));
   fake.loop.advance(5);  // the drain ending finds the run finished
   EXPECT_EQ(fake.lines.size(), 6u);
   EXPECT_EQ(exitStatus(), 0);
@@ -108,10 +108,10 @@ TEST_F(Triggers, PartialsStillCountDuringDrain) {
   session->stopInput();
   report("hello there");
   fake.loop.advance(2.0);
-  EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"},
-                                      kFinishing,
-                                      {"partial", "hello there"},
-                                      {"final", "hello there"}}));
+  EXPECT_EQ(
+      linesAfterStart(),
+      (Lines{
+          {"partial", "hello"}, kFinishing, {"partial", "hello there"}, {"final", "hello there"}}));
 }
 
 TEST_F(Triggers, SecondTriggerWritesNothing) {

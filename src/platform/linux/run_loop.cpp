@@ -15,7 +15,8 @@ struct RunLoop::Timer {
 
 class RunLoop::TimerHandle : public RepeatingTimer {
  public:
-  TimerHandle(RunLoop& loop, std::shared_ptr<Timer> timer) : loop_(loop), timer_(std::move(timer)) {}
+  TimerHandle(RunLoop& loop, std::shared_ptr<Timer> timer)
+      : loop_(loop), timer_(std::move(timer)) {}
   void invalidate() override {
     std::lock_guard lock(loop_.mutex_);
     timer_->valid = false;
@@ -35,20 +36,18 @@ std::chrono::steady_clock::duration toDuration(double seconds) {
 
 }  // namespace
 
+// Notifying under the lock: a poster on another thread never touches the loop after the loop
+// could have seen its work.
 void RunLoop::post(Work work) {
-  {
-    std::lock_guard lock(mutex_);
-    posted_.push_back(std::move(work));
-  }
+  std::lock_guard lock(mutex_);
+  posted_.push_back(std::move(work));
   wake_.notify_one();
 }
 
 void RunLoop::postAfter(double seconds, Work work) {
-  {
-    std::lock_guard lock(mutex_);
-    delayed_.emplace(std::make_pair(Clock::now() + toDuration(seconds), sequence_++),
-                     std::move(work));
-  }
+  std::lock_guard lock(mutex_);
+  delayed_.emplace(std::make_pair(Clock::now() + toDuration(seconds), sequence_++),
+                   std::move(work));
   wake_.notify_one();
 }
 
@@ -68,10 +67,8 @@ std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSecond
 void RunLoop::runInBackground(Work work) { std::thread(std::move(work)).detach(); }
 
 void RunLoop::quit() {
-  {
-    std::lock_guard lock(mutex_);
-    quit_ = true;
-  }
+  std::lock_guard lock(mutex_);
+  quit_ = true;
   wake_.notify_one();
 }
 
@@ -129,8 +126,7 @@ void RunLoop::run() {
 }
 
 double SystemWallClock::now() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace mic
