@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/main_loop.h"
+
+namespace mic {
+
+// The system's main queue and main run loop, where the Speech framework delivers too.
+std::unique_ptr<MainLoop> makeAppleMainLoop();
+
+std::unique_ptr<WallClock> makeAppleWallClock();
+
+}  // namespace mic

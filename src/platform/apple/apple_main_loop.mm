@@ -1,0 +1,99 @@
+#include "platform/apple/apple_main_loop.h"
+
+#import <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
+namespace mic {
+namespace {
+
+// Far enough for any delay the program asks for, short enough for dispatch's signed nanoseconds.
+constexpr double kLongestDelaySeconds = 1e9;
+
+class AppleRepeatingTimer final : public RepeatingTimer {
+ public:
+  explicit AppleRepeatingTimer(NSTimer* timer) : timer_(timer) {}
+
+  // A timer dropped without invalidate would otherwise fire for the rest of the process.
+  ~AppleRepeatingTimer() override { [timer_ invalidate]; }
+
+  void invalidate() override {
+    [timer_ invalidate];
+    timer_ = nil;
+  }
+
+ private:
+  NSTimer* _Nullable timer_;
+};
+
+// Each item is a block on the main queue or a timer on the main run loop; both run on the main
+// thread, one at a time.
+class AppleMainLoop final : public MainLoop {
+ public:
+  void post(Work work) override {
+    dispatch_async(dispatch_get_main_queue(), ^{
+      work();
+    });
+  }
+
+  // dispatch_time from DISPATCH_TIME_NOW counts on the monotonic clock.
+  void postAfter(double seconds, Work work) override {
+    const double delay = seconds > 0 ? std::min(seconds, kLongestDelaySeconds) : 0;
+    const auto nanoseconds = static_cast<int64_t>(delay * static_cast<double>(NSEC_PER_SEC));
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, nanoseconds), dispatch_get_main_queue(), ^{
+      work();
+    });
+  }
+
+  std::shared_ptr<RepeatingTimer> scheduleRepeating(double intervalSeconds, Work handler) override {
+    @autoreleasepool {
+      // The run loop keeps the timer and the timer its block, which holds only the handler.
+      NSTimer* timer = [NSTimer timerWithTimeInterval:intervalSeconds
+                                              repeats:YES
+                                                block:^(NSTimer* _Nonnull) {
+                                                  handler();
+                                                }];
+      [NSRunLoop.mainRunLoop addTimer:timer forMode:NSRunLoopCommonModes];
+      return std::make_shared<AppleRepeatingTimer>(timer);
+    }
+  }
+
+  void runInBackground(Work work) override {
+    dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
+      work();
+    });
+  }
+
+  // The run loop, not dispatch_main: timers on the main run loop only fire while it runs, and it
+  // drains the main queue as well.
+  [[noreturn]] void run() override {
+    NSRunLoop* loop = NSRunLoop.mainRunLoop;
+    // A run loop with nothing to wait on returns at once; a port that never receives keeps it
+    // waiting instead of spinning until the first timer exists.
+    [loop addPort:[NSPort port] forMode:NSDefaultRunLoopMode];
+    for (;;) {
+      @autoreleasepool {
+        [loop runMode:NSDefaultRunLoopMode beforeDate:NSDate.distantFuture];
+      }
+    }
+  }
+};
+
+class AppleWallClock final : public WallClock {
+ public:
+  double now() override {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(sinceEpoch).count();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<MainLoop> makeAppleMainLoop() { return std::make_unique<AppleMainLoop>(); }
+
+std::unique_ptr<WallClock> makeAppleWallClock() { return std::make_unique<AppleWallClock>(); }
+
+}  // namespace mic

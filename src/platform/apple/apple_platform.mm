@@ -1,0 +1,33 @@
+#include "platform/platform.h"
+
+#include "platform/apple/apple_audio_input.h"
+#include "platform/apple/apple_locales.h"
+#include "platform/apple/apple_main_loop.h"
+#include "platform/apple/apple_process.h"
+#include "platform/apple/apple_speech_recognition.h"
+
+namespace mic {
+namespace {
+
+class ApplePlatformServices final : public PlatformServices {
+ public:
+  Platform platform() override {
+    return Platform{*speech_, *audio_, *mainLoop_, *clock_, *locales_, *process_};
+  }
+
+ private:
+  const std::unique_ptr<SpeechRecognitionService> speech_ = makeAppleSpeechRecognitionService();
+  const std::unique_ptr<AudioInputService> audio_ = makeAppleAudioInputService();
+  const std::unique_ptr<MainLoop> mainLoop_ = makeAppleMainLoop();
+  const std::unique_ptr<WallClock> clock_ = makeAppleWallClock();
+  const std::unique_ptr<Locales> locales_ = makeAppleLocales();
+  const std::unique_ptr<Process> process_ = makeAppleProcess();
+};
+
+}  // namespace
+
+std::unique_ptr<PlatformServices> makePlatformServices() {
+  return std::make_unique<ApplePlatformServices>();
+}
+
+}  // namespace mic
