@@ -1,0 +1,49 @@
+# Installs the manual page beside the program and describes the Debian package that
+# `cpack -G DEB` builds from the install tree.
+include(GNUInstallDirs)
+
+# Debian ships manual pages compressed; man reads either form.
+set(MIC_MANPAGE ${CMAKE_CURRENT_SOURCE_DIR}/doc/mic-transcriber.1)
+find_program(MIC_GZIP gzip)
+if(MIC_GZIP)
+  set(MIC_MANPAGE_GZ ${CMAKE_CURRENT_BINARY_DIR}/mic-transcriber.1.gz)
+  # -n keeps the name and time stamp out, so the package is the same from build to build.
+  add_custom_command(OUTPUT ${MIC_MANPAGE_GZ}
+    COMMAND ${MIC_GZIP} -9 -n -c ${MIC_MANPAGE} > ${MIC_MANPAGE_GZ}
+    DEPENDS ${MIC_MANPAGE})
+  add_custom_target(mic_manpage ALL DEPENDS ${MIC_MANPAGE_GZ})
+  install(FILES ${MIC_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  install(FILES ${MIC_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+set(MIC_PACKAGE_MAINTAINER "mic-transcriber developers <mic-transcriber@localhost>"
+  CACHE STRING "The Maintainer field of the Debian package")
+
+set(CPACK_PACKAGE_NAME mic-transcriber)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${MIC_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "transcribe the microphone on this machine into JSON lines")
+set(CPACK_PACKAGE_DESCRIPTION
+  "mic-transcriber listens to the default microphone, recognizes speech entirely on this machine "
+  "with pocketsphinx, and writes what it hears to standard output as JSON lines: progress, "
+  "partial transcripts, then one final transcript or error. Nothing is sent over the network "
+  "and nothing is stored.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+if(NOT APPLE)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The shared libraries come from dpkg-shlibdeps (package dpkg-dev); the model is data that no
+  # library needs, so it is named here.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us")
+  # libpulse alone only talks to a server; without one the program falls back to bare ALSA.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+endif()
+
+include(CPack)
