@@ -1,0 +1,387 @@
+#!/usr/bin/python3
+"""Benchmarks mic-transcriber against pocketsphinx_continuous on the same synthesized speech.
+
+Runs the real binary through the virtual microphone (starting one unless PULSE_SERVER is set),
+plays flite sentences into it once it says "listening locally", and prints one table of medians
+with PASS/MISS against the targets. Exits 0 whatever the figures, 1 when it could not measure.
+
+    /usr/bin/python3 bench/run.py [--quick] [--runs N] [--binary PATH]
+
+Debian's /usr/bin/python3 is meant: the end-to-end helpers it reuses need python3-pytest.
+"""
+import argparse
+import array
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import wave
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+
+from conftest import SINK, Run, check_stream, env_with, play, synthesize  # noqa: E402
+from wer import word_error_rate  # noqa: E402
+
+RATE = 16000
+# Samples above this magnitude count as speech: flite's pauses are digital silence, and the
+# keep-alive stream feeding the sink is zeros.
+SPEECH_THRESHOLD = 300
+
+UTTERANCES = [
+    ("short", "please turn on the kitchen lights"),
+    ("medium", "the weather tomorrow will be cloudy in the morning with light rain expected by "
+     "the afternoon and a cool wind from the north"),
+    ("long", "when the sunlight strikes raindrops in the air they act as a prism and form a "
+     "rainbow. the rainbow is a division of white light into many beautiful colors. these take "
+     "the shape of a long round arch with its path high above and its two ends apparently "
+     "beyond the horizon. there is according to legend a boiling pot of gold at one end. people "
+     "look but no one ever finds it. when a man looks for something beyond his reach his "
+     "friends say he is looking for the pot of gold at the end of the rainbow"),
+]
+
+TARGET_LISTENING_MS = 150
+TARGET_FINAL_S = 1.7
+TARGET_CPU_RATIO = 1.0
+TARGET_RSS_MIB = 120
+TARGET_RTF = 0.25
+
+
+def fail(message):
+    print(f"bench: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def cpu_seconds_of(pid):
+    """User plus system CPU of a live process so far, from /proc (clock-tick resolution)."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def reap(proc):
+    """Waits for `proc` with wait4: its exit status and the whole process's resource usage."""
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+
+
+class MicMonitor:
+    """Records what the virtual microphone delivers, to time speech where the program hears it.
+
+    The source is paced in real time, so sample k arrived at offset + k / RATE; each read gives an
+    upper bound on the offset (the samples may have waited in our pipe), and the smallest bound
+    over the recording is the estimate. This measures paplay's start-up latency instead of
+    assuming it.
+    """
+
+    def __init__(self, server):
+        env = dict(os.environ, PULSE_SERVER=server)
+        self.proc = subprocess.Popen(
+            ["parec", "-d", "vmic", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=1",
+             "--latency-msec=10"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        self.data = bytearray()
+        self.offset = float("inf")
+        self._lock = threading.Lock()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        fd = self.proc.stdout.fileno()
+        while True:
+            chunk = os.read(fd, 4096)
+            now = time.monotonic()
+            if not chunk:
+                return
+            with self._lock:
+                self.data += chunk
+                self.offset = min(self.offset, now - (len(self.data) // 2) / RATE)
+
+    def wait_until_delivering(self, timeout=5):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self._lock:
+                if len(self.data) >= RATE // 5:
+                    return True
+            time.sleep(0.02)
+        return False
+
+    def speech_span(self, since):
+        """Monotonic times of the first and last speech sample heard after `since`, or None."""
+        with self._lock:
+            begin = max(0, int((since - self.offset) * RATE))
+            samples = array.array("h", bytes(self.data[2 * begin : len(self.data) // 2 * 2]))
+            offset = self.offset + begin / RATE
+        loud = [i for i, s in enumerate(samples) if abs(s) > SPEECH_THRESHOLD]
+        if not loud:
+            return None
+        return offset + loud[0] / RATE, offset + (loud[-1] + 1) / RATE
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(5)
+        self._reader.join(5)
+
+
+def wav_seconds(path):
+    return float(subprocess.run(["soxi", "-D", path], check=True, capture_output=True,
+                                text=True).stdout)
+
+
+def wav_onset_seconds(path):
+    """Where speech starts inside the file itself (flite leaves a little silence first)."""
+    with wave.open(path) as w:
+        samples = array.array("h", w.readframes(w.getnframes()))
+        rate = w.getframerate()
+    first = next((i for i, s in enumerate(samples) if abs(s) > SPEECH_THRESHOLD), 0)
+    return first / rate
+
+
+def run_program(binary, server, wav, monitor, speech_seconds):
+    """One run: start, wait for "listening locally", play, wait for the terminal line."""
+    run = Run(binary, env=env_with(server))
+    try:
+        run.wait_for_text("listening locally", timeout=15)
+    except AssertionError as e:
+        run.proc.kill()
+        run.finish(10)
+        return None, f"no 'listening locally': {e}"
+    cpu_at_listening = cpu_seconds_of(run.proc.pid)
+    played_at = time.monotonic()
+    player = play(server, wav)
+    # Only wait4 may reap the program (poll() would lose its resource usage), so a timer ends a
+    # run that never finishes.
+    watchdog = threading.Timer(speech_seconds + 30, run.proc.kill)
+    watchdog.start()
+    status, cpu, rss = reap(run.proc)
+    watchdog.cancel()
+    run.finish(10)
+    player.wait(speech_seconds + 10)
+    try:
+        events = check_stream(run)
+    except AssertionError as e:
+        return None, f"bad output: {e}"
+    if status != 0 or events[-1]["kind"] != "final":
+        return None, f"status {status}, last line {events[-1]}"
+    span = monitor.speech_span(played_at)
+    if span is None:
+        return None, "the microphone never carried the speech"
+    speech_start, speech_end = (t - run.started for t in span)
+    partials = [t for t, raw in run.lines if json.loads(raw)["kind"] == "partial"]
+    listening = run.time_of("listening locally")
+    finishing = run.time_of("finishing transcript")
+    final_at = run.lines[-1][0]
+    return {
+        "listening_ms": listening * 1000,
+        "paplay_ms": (span[0] - played_at - wav_onset_seconds(wav)) * 1000,
+        "first_partial_s": min(partials) - speech_start if partials else float("nan"),
+        "final_s": final_at - speech_end,
+        "cpu_s": cpu,
+        "startup_cpu_s": cpu_at_listening,
+        "rss_mib": rss,
+        # What the recognizer costs per second of audio it was fed: the CPU spent after the model
+        # was loaded, over the seconds between "listening locally" and the end of capture.
+        "rtf": (cpu - cpu_at_listening) / (finishing - listening),
+        "text": events[-1]["text"],
+    }, None
+
+
+def run_baseline(model_dir, wav):
+    """pocketsphinx_continuous on the same file: one hypothesis line per segment it found."""
+    proc = subprocess.Popen(
+        ["pocketsphinx_continuous", "-infile", wav,
+         "-hmm", os.path.join(model_dir, "en-us", "en-us"),
+         "-lm", os.path.join(model_dir, "en-us", "en-us.lm.bin"),
+         "-dict", os.path.join(model_dir, "en-us", "cmudict-en-us.dict"),
+         "-logfn", "/dev/null"],
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = proc.stdout.read().decode(errors="replace")
+    proc.stdout.close()
+    status, cpu, rss = reap(proc)
+    if status != 0:
+        return None, f"pocketsphinx_continuous exited with {status}"
+    text = " ".join(line.strip() for line in out.splitlines() if line.strip())
+    return {"cpu_s": cpu, "rss_mib": rss, "text": text}, None
+
+
+def median(runs, key):
+    values = [r[key] for r in runs if r[key] == r[key]]  # NaN (no partial) left out
+    return statistics.median(values) if values else float("nan")
+
+
+class StartedMic:
+    """The virtual microphone: the caller's (PULSE_SERVER) or one of our own for the run."""
+
+    def __enter__(self):
+        self.work = None
+        if os.environ.get("PULSE_SERVER"):
+            return os.environ["PULSE_SERVER"]
+        if shutil.which("pulseaudio") is None:
+            fail("pulseaudio is not installed and PULSE_SERVER is not set")
+        self.work = tempfile.mkdtemp(prefix="mic-bench-vmic-")
+        started = subprocess.run(
+            ["bash", os.path.join(ROOT, "tests", "e2e", "virtual_mic.sh"), "start", self.work],
+            capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=60)
+        if started.returncode != 0:
+            self.__exit__()
+            fail(f"the virtual microphone did not start: {started.stderr.strip()}")
+        return started.stdout.strip().splitlines()[-1].split("=", 1)[1]
+
+    def __exit__(self, *_):
+        if self.work:
+            subprocess.run(
+                ["bash", os.path.join(ROOT, "tests", "e2e", "virtual_mic.sh"), "stop", self.work],
+                stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+            shutil.rmtree(self.work, ignore_errors=True)
+
+
+def default_binary():
+    for build in ("build-bench", "build"):
+        path = os.path.join(ROOT, build, "mic-transcriber")
+        if os.access(path, os.X_OK):
+            return path
+    return os.path.join(ROOT, "build", "mic-transcriber")
+
+
+def model_dir():
+    found = subprocess.run(["pkg-config", "--variable=modeldir", "pocketsphinx"],
+                           capture_output=True, text=True).stdout.strip()
+    return found or "/usr/share/pocketsphinx/model"
+
+
+def fmt(value, digits):
+    return "n/a" if value != value else f"{value:.{digits}f}"
+
+
+def print_report(names, rows, verdicts, runs, binary):
+    print(f"mic-transcriber benchmark: medians of {runs} run(s) per utterance; {binary}")
+    print(f"baseline: pocketsphinx_continuous -infile (same model, same audio)")
+    width = max(len(label) for label, _ in rows) + 2
+    print("".ljust(width) + "".join(n.rjust(10) for n in names))
+    for label, cells in rows:
+        print(label.ljust(width) + "".join(c.rjust(10) for c in cells))
+    print()
+    print("RTF = process CPU after \"listening locally\" (model loaded) / seconds of audio captured"
+          " (\"listening locally\" to \"finishing transcript\")")
+    print("speech start/end: first/last speech sample as the virtual microphone delivered it"
+          " (paplay's own start-up latency is measured, not assumed)")
+    print()
+    for ok, text in verdicts:
+        print(f"{'PASS' if ok else 'MISS'}  {text}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="one short sentence, one run")
+    parser.add_argument("--runs", type=int, default=5, help="runs per utterance (default 5)")
+    parser.add_argument("--binary", default=default_binary(), help="the mic-transcriber to measure")
+    args = parser.parse_args()
+    utterances = UTTERANCES[:1] if args.quick else UTTERANCES
+    runs = 1 if args.quick else max(1, args.runs)
+
+    binary = os.path.abspath(args.binary)
+    if not os.access(binary, os.X_OK):
+        fail(f"no program at {binary} (build it, or pass --binary)")
+    for tool in ("flite", "sox", "soxi", "paplay", "parec", "pocketsphinx_continuous"):
+        if shutil.which(tool) is None:
+            fail(f"{tool} is not installed (scripts/install-deps.sh --test installs it)")
+    models = model_dir()
+    speech = tempfile.mkdtemp(prefix="mic-bench-speech-")
+    results = {}
+    try:
+        with StartedMic() as server:
+            monitor = MicMonitor(server)
+            try:
+                if not monitor.wait_until_delivering():
+                    fail("the virtual microphone delivers no audio")
+                for name, text in utterances:
+                    wav = synthesize(speech, name, text)
+                    seconds = wav_seconds(wav)
+                    ours, theirs = [], []
+                    for i in range(runs):
+                        figures, problem = run_program(binary, server, wav, monitor, seconds)
+                        if problem:
+                            print(f"bench: {name} run {i + 1}: {problem}", file=sys.stderr)
+                        else:
+                            figures["wer"] = word_error_rate(text, figures["text"])
+                            ours.append(figures)
+                        base, problem = run_baseline(models, wav)
+                        if problem:
+                            print(f"bench: {name} baseline {i + 1}: {problem}", file=sys.stderr)
+                        else:
+                            base["wer"] = word_error_rate(text, base["text"])
+                            theirs.append(base)
+                        time.sleep(0.3)  # let the microphone fall quiet between runs
+                    if not ours or not theirs:
+                        fail(f"no complete run for the {name} utterance")
+                    results[name] = (seconds, ours, theirs)
+                    print(f"bench: {name}: ours {ours[-1]['text']!r}; "
+                          f"baseline {theirs[-1]['text']!r}", file=sys.stderr)
+            finally:
+                monitor.stop()
+    finally:
+        shutil.rmtree(speech, ignore_errors=True)
+
+    names = [n for n, _ in utterances]
+    m = {n: {k: median(results[n][1], k) for k in results[n][1][0] if k != "text"}
+         for n in names}
+    b = {n: {k: median(results[n][2], k) for k in ("cpu_s", "rss_mib", "wer")} for n in names}
+    secs = {n: results[n][0] for n in names}
+
+    def row(label, fn, digits):
+        return label, [fmt(fn(n), digits) for n in names]
+
+    rows = [
+        row("speech s (wav)", lambda n: secs[n], 2),
+        row("start -> \"listening locally\" ms", lambda n: m[n]["listening_ms"], 0),
+        row("paplay latency to the mic ms", lambda n: m[n]["paplay_ms"], 0),
+        row("speech start -> first partial s", lambda n: m[n]["first_partial_s"], 2),
+        row("speech end -> \"final\" s", lambda n: m[n]["final_s"], 2),
+        row("CPU s, ours (user+sys)", lambda n: m[n]["cpu_s"], 2),
+        row("  of which before listening", lambda n: m[n]["startup_cpu_s"], 2),
+        row("CPU s, baseline", lambda n: b[n]["cpu_s"], 2),
+        row("CPU ours / baseline", lambda n: m[n]["cpu_s"] / b[n]["cpu_s"], 2),
+        row("peak RSS MiB, ours", lambda n: m[n]["rss_mib"], 1),
+        row("peak RSS MiB, baseline", lambda n: b[n]["rss_mib"], 1),
+        row("RSS ours / baseline", lambda n: m[n]["rss_mib"] / b[n]["rss_mib"], 2),
+        row("real-time factor", lambda n: m[n]["rtf"], 3),
+        row("WER %, ours", lambda n: 100 * m[n]["wer"], 1),
+        row("WER %, baseline", lambda n: 100 * b[n]["wer"], 1),
+        row("WER ours / baseline", lambda n: m[n]["wer"] / b[n]["wer"] if b[n]["wer"]
+            else (1.0 if m[n]["wer"] == 0 else float("inf")), 2),
+    ]
+
+    def each(fn, digits, unit=""):
+        return ", ".join(f"{n} {fmt(fn(n), digits)}{unit}" for n in names)
+
+    verdicts = [
+        (all(m[n]["listening_ms"] <= TARGET_LISTENING_MS for n in names),
+         f"\"listening locally\" within {TARGET_LISTENING_MS} ms of start: "
+         + each(lambda n: m[n]["listening_ms"], 0, " ms")),
+        (all(m[n]["final_s"] <= TARGET_FINAL_S for n in names),
+         f"\"final\" within {TARGET_FINAL_S} s of the end of speech: "
+         + each(lambda n: m[n]["final_s"], 2, " s")),
+        (all(m[n]["cpu_s"] <= TARGET_CPU_RATIO * b[n]["cpu_s"] for n in names),
+         f"CPU at most {TARGET_CPU_RATIO:.1f}x the baseline's: "
+         + each(lambda n: m[n]["cpu_s"] / b[n]["cpu_s"], 2, "x")),
+        (all(m[n]["rss_mib"] <= TARGET_RSS_MIB for n in names),
+         f"peak RSS at most {TARGET_RSS_MIB} MiB: " + each(lambda n: m[n]["rss_mib"], 1, " MiB")),
+        (all(m[n]["rtf"] <= TARGET_RTF for n in names),
+         f"real-time factor at most {TARGET_RTF}: " + each(lambda n: m[n]["rtf"], 3)),
+        (all(m[n]["wer"] <= b[n]["wer"] for n in names),
+         "WER no worse than the baseline's: "
+         + each(lambda n: 100 * m[n]["wer"], 1, "%") + " vs "
+         + each(lambda n: 100 * b[n]["wer"], 1, "%")),
+    ]
+    print_report(names, rows, verdicts, runs, binary)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
