@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Compile-checks the macOS platform on a machine without Apple's SDK.
 #
-# Every src/platform/apple/*.mm (and every header there, on its own) is syntax-checked as
-# Objective-C++ with ARC against the declarations in tests/apple/sdk, which cover just the Apple
-# API the sources use. A wrong selector, block signature or type fails here as on a Mac. Each file
+# Every src/platform/apple/*.mm (and every header there, on its own) and the Mac-only tests in
+# tests/apple/*_test.mm are syntax-checked as Objective-C++ with ARC against the declarations in
+# tests/apple/sdk, which cover just the Apple API they use. A wrong selector, block signature or type fails here as on a Mac. Each file
 # in tests/apple/must_fail/ is a small deliberate mistake that the check must reject, with the
 # diagnostic named on its "// expect:" line: they prove the check has teeth. The embedded
 # Info.plist must parse and carry the usage descriptions macOS demands.
@@ -38,7 +38,7 @@ fail() {
 }
 
 compile() {
-  "$clangxx" "${flags[@]}" "$1" </dev/null >"$log" 2>&1
+  "$clangxx" "${flags[@]}" "${@:2}" "$1" </dev/null >"$log" 2>&1
 }
 
 if ! command -v "$clangxx" >/dev/null 2>&1; then
@@ -51,6 +51,7 @@ shopt -s nullglob
 sources=("$root"/src/platform/apple/*.mm)
 headers=("$root"/src/platform/apple/*.h)
 mistakes=("$here"/must_fail/*.mm)
+tests=("$here"/*_test.mm)
 if ((${#sources[@]} == 0)); then fail "src/platform/apple" "no .mm sources found"; fi
 if ((${#mistakes[@]} == 0)); then fail "tests/apple/must_fail" "no deliberate mistakes found"; fi
 
@@ -64,6 +65,12 @@ for header in "${headers[@]}"; do
   name=${header#"$root"/}
   printf '#include "%s"\n' "${header#"$root"/src/}" >"$probe"
   if compile "$probe"; then pass "$name (alone)"; else fail "$name" "does not compile on its own"; fi
+done
+
+# The Mac tests build against googletest and the fakes as well.
+for test in "${tests[@]}"; do
+  name=${test#"$root"/}
+  if compile "$test" -I "$root/tests"; then pass "$name"; else fail "$name" "does not compile"; fi
 done
 
 for mistake in "${mistakes[@]}"; do

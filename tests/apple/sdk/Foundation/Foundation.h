@@ -81,6 +81,7 @@ typedef NSString *NSExceptionName NS_TYPED_EXTENSIBLE_ENUM;
 
 @interface NSDate : NSObject
 + (instancetype)date;
++ (instancetype)dateWithTimeIntervalSinceNow:(NSTimeInterval)secs;
 @property(class, readonly, copy) NSDate *distantFuture;
 @property(class, readonly, copy) NSDate *distantPast;
 @property(readonly) NSTimeInterval timeIntervalSince1970;
