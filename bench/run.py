@@ -42,7 +42,8 @@ UTTERANCES = [
      "the shape of a long round arch with its path high above and its two ends apparently "
      "beyond the horizon. there is according to legend a boiling pot of gold at one end. people "
      "look but no one ever finds it. when a man looks for something beyond his reach his "
-     "friends say he is looking for the pot of gold at the end of the rainbow"),
+     "friends say he is looking for the pot of gold at the end of the rainbow. it is an old story "
+     "but people still tell it to their children"),
 ]
 
 TARGET_LISTENING_MS = 150
