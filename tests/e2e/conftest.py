@@ -156,3 +156,19 @@ def play(server, wav):
 
 def env_with(server):
     return dict(os.environ, PULSE_SERVER=server, LANG="en_US.UTF-8")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "soak: many back-to-back runs; plain build only")
+    config.addinivalue_line("markers", "valgrind: runs under memcheck; plain build only")
+
+
+def pytest_terminal_summary(terminalreporter):
+    """The counts the reliability tests recorded: runs, faults injected, inputs tried, failures."""
+    tallies = sys.modules.get("reliability")
+    if tallies is None or not tallies.TALLIES:
+        return
+    terminalreporter.section("reliability counts")
+    for name, counts in sorted(tallies.TALLIES.items()):
+        terminalreporter.write_line(
+            f"{name}: " + ", ".join(f"{key}={value}" for key, value in counts.items()))
