@@ -130,6 +130,21 @@ class Run:
         return self._stderr
 
 
+EVENT_SCHEMA = os.path.join(HERE, "..", "..", "doc", "event-line.schema.json")
+_event_validator = None
+
+
+def schema_errors(event):
+    """What doc/event-line.schema.json finds wrong with one decoded event line; empty when valid."""
+    global _event_validator
+    if _event_validator is None:
+        jsonschema = pytest.importorskip(
+            "jsonschema", reason="python3-jsonschema is not installed (install-deps.sh --test)")
+        with open(EVENT_SCHEMA, encoding="utf-8") as f:
+            _event_validator = jsonschema.Draft202012Validator(json.load(f))
+    return [error.message for error in _event_validator.iter_errors(event)]
+
+
 def check_stream(run):
     """Every line is one compact JSON object with exactly kind and text; exactly one terminal line,
     last; nothing on stderr."""
@@ -141,6 +156,7 @@ def check_stream(run):
         assert set(event) == {"kind", "text"}, event
         assert event["kind"] in ("status", "partial", "final", "error"), event
         assert isinstance(event["text"], str)
+        assert not schema_errors(event), (event, schema_errors(event))
         kinds.append(event["kind"])
     assert kinds, "no output at all"
     terminal = [k for k in kinds if k in ("final", "error")]
