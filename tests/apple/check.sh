@@ -21,9 +21,10 @@ flags=(-x objective-c++ -std=c++20 -fobjc-arc -fblocks -fobjc-runtime=macosx-13.
 
 passed=0
 failed=0
-log=$(mktemp)
-probe=$(mktemp --suffix=.mm)
-trap 'rm -f "$log" "$probe"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+log=$scratch/log
+probe=$scratch/probe.mm
 
 pass() {
   passed=$((passed + 1))

@@ -71,8 +71,8 @@ class AppleMainLoop final : public MainLoop {
   // drains the main queue as well.
   [[noreturn]] void run() override {
     NSRunLoop* loop = NSRunLoop.mainRunLoop;
-    // A run loop with nothing to wait on returns at once; a port that never receives keeps it
-    // waiting instead of spinning until the first timer exists.
+    // A run loop that finds nothing to wait on returns at once, and this one would then spin; a
+    // port that never receives guarantees it always has something, before any timer exists.
     [loop addPort:[NSPort port] forMode:NSDefaultRunLoopMode];
     for (;;) {
       @autoreleasepool {
