@@ -109,7 +109,8 @@ class TestSchemaMatchesTheProgram:
         check = validator()
         for kind, text, is_prefix in session_literals():
             if is_prefix:
-                assert check.is_valid({"kind": kind, "text": text + "Device or resource busy"}), text
+                reason = "Device or resource busy"
+                assert check.is_valid({"kind": kind, "text": text + reason}), text
                 assert not check.is_valid({"kind": kind, "text": text}), text
             else:
                 assert text in fixed_texts(kind), (kind, text)
