@@ -24,12 +24,12 @@ set(CPACK_PACKAGE_NAME mic-transcriber)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${MIC_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "transcribe the microphone on this machine into JSON lines")
-set(CPACK_PACKAGE_DESCRIPTION
-  "mic-transcriber listens to the default microphone, recognizes speech entirely on this machine "
-  "with pocketsphinx, and writes what it hears to standard output as JSON lines: progress, "
-  "partial transcripts, then one final transcript or error. Nothing is sent over the network "
-  "and nothing is stored.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# Lines of the package's long description, kept short as Debian's tools expect.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "mic-transcriber listens to the default microphone, recognizes speech with"
+  "pocketsphinx entirely on this machine, and writes what it hears to standard"
+  "output as JSON lines: progress, partial transcripts, then one final"
+  "transcript or error. Nothing is sent over the network and nothing is stored.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
