@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
@@ -206,10 +207,16 @@ void AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
       continue;
     }
     if (!(revents & POLLIN)) continue;
-    while (true) {
-      snd_pcm_sframes_t got = snd_pcm_readi(pcm_, scratch_.data(), frames);
+    // Read only what is there now, then poll again, so a stop request is seen between reads
+    // even from a device that is always ready.
+    snd_pcm_sframes_t available = snd_pcm_avail_update(pcm_);
+    if (available < 0) available = static_cast<snd_pcm_sframes_t>(frames);
+    while (available > 0) {
+      const auto want = std::min(static_cast<snd_pcm_uframes_t>(available), frames);
+      const snd_pcm_sframes_t got = snd_pcm_readi(pcm_, scratch_.data(), want);
       if (got == -EAGAIN) break;
       if (got < 0) {
+        // An overrun restarts; a vanished device ends the capture.
         if (snd_pcm_recover(pcm_, static_cast<int>(got), 1) < 0) {
           running_ = false;
           return;
@@ -219,7 +226,8 @@ void AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
       }
       collector.append({reinterpret_cast<const std::byte*>(scratch_.data()),
                         static_cast<size_t>(got) * frameBytes});
-      if (static_cast<snd_pcm_uframes_t>(got) < frames) break;
+      available -= got;
+      if (got == 0) break;
     }
   }
   running_ = false;
