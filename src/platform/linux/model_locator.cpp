@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <string_view>
 #include <system_error>
 
 namespace mic {
@@ -43,11 +45,29 @@ bool isNonEmptyFile(const fs::path& path) {
   return !ec && size > 0;
 }
 
+bool startsWith(const fs::path& path, std::string_view magic) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(magic.size(), '\0');
+  return in.read(head.data(), static_cast<std::streamsize>(head.size())) && head == magic;
+}
+
+// The library exits the process on a model file that is not what it expects, so the files it
+// parses first are sniffed: a binary or text model definition, and Sphinx-3 parameter files.
+bool hasExpectedHeaders(const fs::path& acoustic) {
+  const auto mdef = acoustic / "mdef";
+  if (!startsWith(mdef, "BMDF") && !startsWith(mdef, "0.3")) return false;
+  for (const char* file : {"means", "variances", "transition_matrices"}) {
+    if (!startsWith(acoustic / file, "s3\n")) return false;
+  }
+  return true;
+}
+
 bool isComplete(const ModelPaths& model) {
   const fs::path acoustic = model.acousticModel;
   for (const auto& file : requiredAcousticModelFiles()) {
     if (!isNonEmptyFile(acoustic / file)) return false;
   }
+  if (!hasExpectedHeaders(acoustic)) return false;
   if (!isNonEmptyFile(acoustic / "sendump") && !isNonEmptyFile(acoustic / "mixture_weights")) {
     return false;
   }
