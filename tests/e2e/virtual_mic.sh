@@ -86,8 +86,9 @@ start() {
   pactl set-default-sink vspk >/dev/null
   pactl set-default-source vmic >/dev/null
 
-  # An idle null sink sleeps in 2 s blocks; a silent stream keeps it delivering at once.
-  pacat -p -d vspk --raw --format=s16le --rate=16000 --channels=1 \
+  # An idle null sink sleeps in 2 s blocks, and a stream with the default latency makes it render
+  # in blocks of about that size: a silent low-latency stream keeps audio flowing in small steps.
+  pacat -p -d vspk --latency-msec=20 --raw --format=s16le --rate=16000 --channels=1 \
     </dev/zero >"$dir/keepalive.log" 2>&1 &
   echo $! >"$dir/keepalive.pid"
 
