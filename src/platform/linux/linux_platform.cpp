@@ -1,0 +1,31 @@
+#include "platform/linux/audio_capture.h"
+#include "platform/linux/pocketsphinx_recognizer.h"
+#include "platform/linux/posix_process.h"
+#include "platform/linux/run_loop.h"
+#include "platform/platform.h"
+
+namespace mic {
+namespace {
+
+class LinuxPlatformServices : public PlatformServices {
+ public:
+  Platform platform() override { return {*speech_, *audio_, loop_, clock_, locales_, process_}; }
+
+ private:
+  // The recognizer first: it silences the speech library before anything else can make it talk.
+  std::unique_ptr<SpeechRecognitionService> speech_ =
+      makePocketSphinxService(MIC_POCKETSPHINX_MODEL_DIR);
+  std::unique_ptr<AudioInputService> audio_ = makeLinuxAudioInputService();
+  RunLoop loop_;
+  SystemWallClock clock_;
+  PosixLocales locales_;
+  PosixProcess process_;
+};
+
+}  // namespace
+
+std::unique_ptr<PlatformServices> makePlatformServices() {
+  return std::make_unique<LinuxPlatformServices>();
+}
+
+}  // namespace mic
