@@ -43,12 +43,12 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the package file ---
-if ! (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1); then
+if ! (cd "$build" && cpack -G DEB -B "$work/packages" >"$work/cpack.log" 2>&1); then
   cat "$work/cpack.log"
   fail "cpack -G DEB builds the package"
   finish
 fi
-debs=("$work"/out/*.deb)
+debs=("$work"/packages/*.deb)
 if [[ ${#debs[@]} -ne 1 || ! -f ${debs[0]} ]]; then
   fail "cpack makes exactly one .deb (got: ${debs[*]})"
   finish
@@ -74,10 +74,11 @@ check "depends on the speech model pocketsphinx-en-us" depends_on pocketsphinx-e
 dpkg-deb -x "$deb" "$work/root"
 program=$work/root/usr/bin/mic-transcriber
 check "the program is in /usr/bin" test -x "$program"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null)
 libraries_covered() {
   local lib owner ok=0
   for lib in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-    owner=$(dpkg -S "*/$lib" 2>/dev/null | head -1 | cut -d: -f1)
+    owner=$(dpkg -S "*/$multiarch/$lib" 2>/dev/null | head -1 | cut -d: -f1)
     if [[ -z $owner ]] || ! depends_on "$owner"; then
       echo "  $lib (from ${owner:-no package}) is not covered by Depends: $(field Depends)"
       ok=1
@@ -113,17 +114,17 @@ fi
 
 # A clean environment, a sound server that is not there, no sound card, stdin at its end.
 env -i PATH=/usr/bin:/bin HOME="$work" PULSE_SERVER="unix:$work/no-such-socket" \
-  timeout 30 /usr/bin/mic-transcriber </dev/null >"$work/out" 2>"$work/err"
+  timeout 30 /usr/bin/mic-transcriber </dev/null >"$work/stdout" 2>"$work/stderr"
 status=$?
 expected='{"kind":"status","text":"requesting local speech access"}
 {"kind":"error","text":"no microphone input is available"}'
 check "with no microphone it exits 1 (got $status)" test "$status" -eq 1
-check "with no microphone it reports exactly that" test "$(cat "$work/out")" = "$expected"
-check "the output ends in one line feed" test "$(tail -c 1 "$work/out" | od -An -c | tr -d ' ')" = '\n'
-check "nothing on stderr" test ! -s "$work/err"
-if [[ $status -ne 1 || -s $work/err ]]; then
-  echo "  stdout:" && cat "$work/out"
-  echo "  stderr:" && cat "$work/err"
+check "with no microphone it reports exactly that" test "$(cat "$work/stdout")" = "$expected"
+check "the output ends in one line feed" test "$(tail -c 1 "$work/stdout" | od -An -c | tr -d ' ')" = '\n'
+check "nothing on stderr" test ! -s "$work/stderr"
+if [[ $status -ne 1 || -s $work/stderr || $(cat "$work/stdout") != "$expected" ]]; then
+  echo "  stdout:" && cat "$work/stdout"
+  echo "  stderr:" && cat "$work/stderr"
 fi
 
 # --- removed ---
