@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -183,7 +184,7 @@ TEST(PulseServerLoss, CaptureEndsAndStopAndRemoveTapStillReturn) {
 
     ASSERT_EQ(kill(daemon, SIGKILL), 0);
     const auto deadline = Clock::now() + 10s;
-    while (engine->isRunning() && Clock::now() < deadline) std::this_thread::yield();
+    while (engine->isRunning() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
     EXPECT_FALSE(engine->isRunning()) << "the lost server was not noticed";
 
     const auto stopStart = Clock::now();
@@ -194,6 +195,56 @@ TEST(PulseServerLoss, CaptureEndsAndStopAndRemoveTapStillReturn) {
     EXPECT_TRUE(engine->start().has_value()) << "starting without a server must fail";
   }
   std::system(("bash " + script + " stop " + dir).c_str());
+}
+
+// A server that admits only its own user: anyone else is refused, as a sandbox would be.
+TEST(PulseAccess, ARefusingServerMeansNoMicrophonePermission) {
+  REQUIRE_VIRTUAL_MICROPHONE();
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to ask as another user";
+  const std::string dir = ::testing::TempDir() + "/capture-refusing-server";
+  const std::string socket = dir + "/native";
+  const std::string start =
+      "rm -rf " + dir + " && mkdir -p " + dir + "/home " + dir + "/config && mkdir -m 700 " + dir +
+      "/run || exit 1; HOME=" + dir + "/home XDG_RUNTIME_DIR=" + dir +
+      "/run XDG_CONFIG_HOME=" + dir +
+      "/config pulseaudio -n --daemonize=no --exit-idle-time=-1 --realtime=no "
+      "--high-priority=no --use-pid-file=no -L 'module-native-protocol-unix auth-anonymous=0 "
+      "auth-cookie-enabled=0 socket=" +
+      socket + "' -L 'module-null-sink sink_name=vspk' </dev/null >" + dir +
+      "/log 2>&1 & echo $! >" + dir + "/pid";
+  ASSERT_EQ(std::system(start.c_str()), 0) << start;
+  const std::string ready = "for i in $(seq 100); do PULSE_SERVER=unix:" + socket +
+                            " pactl info >/dev/null 2>&1 && exit 0; sleep 0.1; done; exit 1";
+  const bool started = std::system(ready.c_str()) == 0;
+
+  bool answered = false;
+  std::optional<bool> granted;
+  AudioFormat format{1, 1};
+  if (started) {
+    // Ask as "nobody", whom the server does not admit. Only the real and effective ids change,
+    // so root comes back afterwards. A forked child cannot do this: libpulse refuses to work in
+    // the child of a process that used it.
+    ScopedEnv server("PULSE_SERVER", "unix:" + socket);
+    ScopedEnv home("HOME", "/tmp");
+    struct AsNobody {
+      bool ok = setresgid(65534, 65534, 0) == 0 && setresuid(65534, 65534, 0) == 0;
+      ~AsNobody() { [[maybe_unused]] int restored = setresuid(0, 0, 0) + setresgid(0, 0, 0); }
+    } asNobody;
+    if (asNobody.ok) {
+      auto service = makeLinuxAudioInputService();
+      AccessAnswer answer;
+      service->requestMicrophoneAccess(answer.handler());
+      answered = answer.wait();
+      granted = answer.granted;
+      format = service->makeEngine()->inputNode().outputFormatForBus(0);
+    }
+  }
+  std::system(("kill $(cat " + dir + "/pid) 2>/dev/null").c_str());
+  ASSERT_TRUE(started) << "the refusing server did not start; see " << dir << "/log";
+  ASSERT_TRUE(answered);
+  EXPECT_FALSE(*granted);
+  EXPECT_EQ(format.sampleRate, 0);
+  EXPECT_EQ(format.channelCount, 0u);
 }
 
 // No server where PULSE_SERVER points: the ALSA fallback answers, and without a sound card that
