@@ -69,8 +69,9 @@ start() {
     </dev/null >"$dir/pulseaudio.log" 2>&1 &
   echo $! >"$dir/pulseaudio.pid"
 
+  # Start-up takes about 2 s, much longer on a loaded machine.
   local ready=
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     if pactl info >/dev/null 2>&1; then
       ready=1
       break

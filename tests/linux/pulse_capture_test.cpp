@@ -183,9 +183,11 @@ TEST(PulseServerLoss, CaptureEndsAndStopAndRemoveTapStillReturn) {
     ASSERT_TRUE(recorder.waitForMore(3));
 
     ASSERT_EQ(kill(daemon, SIGKILL), 0);
-    const auto deadline = Clock::now() + 10s;
+    const auto killed = Clock::now();
+    const auto deadline = killed + 10s;
     while (engine->isRunning() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
     EXPECT_FALSE(engine->isRunning()) << "the lost server was not noticed";
+    RecordProperty("loss_noticed_ms", std::to_string(millisecondsSince(killed)));
 
     const auto stopStart = Clock::now();
     engine->stop();
