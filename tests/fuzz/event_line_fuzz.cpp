@@ -16,9 +16,11 @@ std::string validContent(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
-    size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3
-                                                     : (b >= 0xF0 && b <= 0xF4)   ? 4
-                                                                                  : 0;
+    size_t n = b < 0x80                   ? 1
+               : (b >= 0xC2 && b <= 0xDF) ? 2
+               : (b >= 0xE0 && b <= 0xEF) ? 3
+               : (b >= 0xF0 && b <= 0xF4) ? 4
+                                          : 0;
     bool ok = n > 0 && i + n <= s.size();
     for (size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
     if (ok && n >= 3) {
