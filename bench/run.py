@@ -186,11 +186,21 @@ def run_program(binary, server, wav, monitor, speech_seconds):
         "cpu_s": cpu,
         "startup_cpu_s": cpu_at_listening,
         "rss_mib": rss,
-        # What the recognizer costs per second of audio it was fed: the CPU spent after the model
-        # was loaded, over the seconds between "listening locally" and the end of capture.
-        "rtf": (cpu - cpu_at_listening) / (finishing - listening),
+        "captured_s": finishing - listening,
         "text": events[-1]["text"],
     }, None
+
+
+def run_idle(binary, server):
+    """A run that hears nothing (standard input at end of file stops it at once): what loading
+    the model and starting up cost without any recognition. Its CPU seconds, or None."""
+    run = Run(binary, env=env_with(server), stdin=subprocess.DEVNULL)
+    watchdog = threading.Timer(30, run.proc.kill)
+    watchdog.start()
+    status, cpu, _ = reap(run.proc)
+    watchdog.cancel()
+    run.finish(10)
+    return cpu if status == 2 else None
 
 
 def run_baseline(model_dir, wav):
@@ -260,16 +270,18 @@ def fmt(value, digits):
     return "n/a" if value != value else f"{value:.{digits}f}"
 
 
-def print_report(names, rows, verdicts, runs, binary):
+def print_report(names, rows, verdicts, runs, binary, load):
     print(f"mic-transcriber benchmark: medians of {runs} run(s) per utterance; {binary}")
+    print("load average at start and end: " + ", ".join(f"{a:.1f}" for a in load)
+          + f" on {os.cpu_count()} CPUs (timings stretch on a busy machine)")
     print(f"baseline: pocketsphinx_continuous -infile (same model, same audio)")
     width = max(len(label) for label, _ in rows) + 2
     print("".ljust(width) + "".join(n.rjust(10) for n in names))
     for label, cells in rows:
         print(label.ljust(width) + "".join(c.rjust(10) for c in cells))
     print()
-    print("RTF = process CPU after \"listening locally\" (model loaded) / seconds of audio captured"
-          " (\"listening locally\" to \"finishing transcript\")")
+    print("real-time factor = (process CPU - CPU of a run hearing nothing, i.e. start-up and model"
+          " load) / seconds of audio captured (\"listening locally\" to \"finishing transcript\")")
     print("speech start/end: first/last speech sample as the virtual microphone delivered it"
           " (paplay's own start-up latency is measured, not assumed)")
     print()
@@ -293,6 +305,7 @@ def main():
         if shutil.which(tool) is None:
             fail(f"{tool} is not installed (scripts/install-deps.sh --test installs it)")
     models = model_dir()
+    load_at_start = os.getloadavg()[0]
     speech = tempfile.mkdtemp(prefix="mic-bench-speech-")
     results = {}
     try:
@@ -301,6 +314,10 @@ def main():
             try:
                 if not monitor.wait_until_delivering():
                     fail("the virtual microphone delivers no audio")
+                idle = [c for c in (run_idle(binary, server) for _ in range(runs)) if c is not None]
+                if not idle:
+                    fail("the program did not end with 'no speech' when hearing nothing")
+                idle_cpu = statistics.median(idle)
                 for name, text in utterances:
                     wav = synthesize(speech, name, text)
                     seconds = wav_seconds(wav)
@@ -311,6 +328,7 @@ def main():
                             print(f"bench: {name} run {i + 1}: {problem}", file=sys.stderr)
                         else:
                             figures["wer"] = word_error_rate(text, figures["text"])
+                            figures["rtf"] = (figures["cpu_s"] - idle_cpu) / figures["captured_s"]
                             ours.append(figures)
                         base, problem = run_baseline(models, wav)
                         if problem:
@@ -346,6 +364,7 @@ def main():
         row("speech end -> \"final\" s", lambda n: m[n]["final_s"], 2),
         row("CPU s, ours (user+sys)", lambda n: m[n]["cpu_s"], 2),
         row("  of which before listening", lambda n: m[n]["startup_cpu_s"], 2),
+        row("  run hearing nothing", lambda n: idle_cpu, 2),
         row("CPU s, baseline", lambda n: b[n]["cpu_s"], 2),
         row("CPU ours / baseline", lambda n: m[n]["cpu_s"] / b[n]["cpu_s"], 2),
         row("peak RSS MiB, ours", lambda n: m[n]["rss_mib"], 1),
@@ -380,7 +399,7 @@ def main():
          + each(lambda n: 100 * m[n]["wer"], 1, "%") + " vs "
          + each(lambda n: 100 * b[n]["wer"], 1, "%")),
     ]
-    print_report(names, rows, verdicts, runs, binary)
+    print_report(names, rows, verdicts, runs, binary, (load_at_start, os.getloadavg()[0]))
     return 0
 
 
