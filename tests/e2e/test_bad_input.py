@@ -47,6 +47,10 @@ def _label(value):
     return repr(text)
 
 
+def inside_model_dir(path):
+    return path.startswith(MODEL_DIR + "/") and ".." not in path.split("/")
+
+
 CASES = [(v, True) for v in SUPPORTED] + [(v, False) for v in UNSUPPORTED]
 
 
@@ -90,7 +94,7 @@ def test_locale_argument(binary, pulse_server, baseline_paths, tmp_path, value, 
     expected = ([REQUESTING, LISTENING, FINISHING, NO_SPEECH], 2) if supported else (
         [REQUESTING, UNAVAILABLE], 1)
     outside = sorted(p for p in touched_paths(log)
-                     if normalized(p) not in baseline_paths and not p.startswith(MODEL_DIR + "/"))
+                     if normalized(p) not in baseline_paths and not inside_model_dir(p))
     printable = arg.decode("ascii", "replace")
     echoed = [p for p in touched_paths(log)
               if len(printable) >= 3 and printable.isprintable() and printable in p
@@ -130,3 +134,21 @@ def test_further_arguments_are_ignored(binary, pulse_server):
               stdin=subprocess.DEVNULL)
     assert run.finish(timeout=60 * slack(binary)) == 2
     assert check_stream(run) == [REQUESTING, LISTENING, FINISHING, NO_SPEECH]
+
+
+def test_trace_parsing_sees_what_the_path_check_needs(tmp_path):
+    """The path check can fail: a traversal out of the model directory is neither inside it nor
+    hidden by digit normalization, and every call naming a path is read."""
+    log = tmp_path / "log"
+    log.write_text(
+        '7 openat(AT_FDCWD, "/usr/share/pocketsphinx/model/../../../etc/passwd", O_RDONLY) = 3\n'
+        '7 newfstatat(AT_FDCWD, "fr-FR", 0x7ffd, 0) = -1 ENOENT (No such file or directory)\n'
+        '8 access("/etc/ld.so.preload", R_OK) = -1 ENOENT (No such file or directory)\n'
+        '8 <... openat resumed>) = 4\n'
+        '8 openat(AT_FDCWD, "/dev/shm/pulse-shm-1234", O_RDWR) = 5\n')
+    paths = touched_paths(log)
+    assert paths == {"/usr/share/pocketsphinx/model/../../../etc/passwd", "fr-FR",
+                     "/etc/ld.so.preload", "/dev/shm/pulse-shm-1234"}
+    assert not inside_model_dir("/usr/share/pocketsphinx/model/../../../etc/passwd")
+    assert inside_model_dir(MODEL_DIR + "/en-us/en-us/mdef")
+    assert normalized("/dev/shm/pulse-shm-1234") == normalized("/dev/shm/pulse-shm-987")
