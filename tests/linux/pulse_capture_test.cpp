@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <list>
 #include <thread>
 
 #include "capture_test_support.h"
@@ -87,6 +88,11 @@ class PulseCapture : public ::testing::Test {
   }
 
   std::unique_ptr<AudioInputService> service_ = makeLinuxAudioInputService();
+  // A recorder's tap may be called until TearDown stops the engine, after the test body has
+  // returned: so the fixture owns them, not the test body's stack.
+  TapRecorder& newRecorder() { return recorders_.emplace_back(); }
+
+  std::list<TapRecorder> recorders_;
   std::unique_ptr<AudioEngine> engine_;
   std::thread player_;
 };
@@ -107,7 +113,7 @@ TEST_F(PulseCapture, ReportsTheDefaultSourceFormatAndGrantsAccessFromAnotherThre
 
 TEST_F(PulseCapture, DeliversWhatIsPlayedInFullBuffersOffTheMainThread) {
   REQUIRE_VIRTUAL_MICROPHONE();
-  TapRecorder recorder;
+  TapRecorder& recorder = newRecorder();
   ASSERT_NO_FATAL_FAILURE(startWithTap(recorder));
   ASSERT_NO_FATAL_FAILURE(playTone());
 
@@ -121,7 +127,7 @@ TEST_F(PulseCapture, DeliversWhatIsPlayedInFullBuffersOffTheMainThread) {
 
 TEST_F(PulseCapture, DeliversInTheFormatTheTapAskedFor) {
   REQUIRE_VIRTUAL_MICROPHONE();
-  TapRecorder recorder;
+  TapRecorder& recorder = newRecorder();
   engine().inputNode().installTap(0, 1024, {48000, 2}, recorder.block());
   const auto error = engine().start();
   ASSERT_FALSE(error) << *error;
@@ -133,7 +139,7 @@ TEST_F(PulseCapture, DeliversInTheFormatTheTapAskedFor) {
 
 TEST_F(PulseCapture, RemovingTheTapEndsItsCallsWhileCaptureRuns) {
   REQUIRE_VIRTUAL_MICROPHONE();
-  TapRecorder recorder;
+  TapRecorder& recorder = newRecorder();
   ASSERT_NO_FATAL_FAILURE(startWithTap(recorder));
   ASSERT_TRUE(recorder.waitForMore(3));
 
@@ -144,7 +150,7 @@ TEST_F(PulseCapture, RemovingTheTapEndsItsCallsWhileCaptureRuns) {
 
 TEST_F(PulseCapture, StopEndsCaptureAndCallsAndCanStartAgain) {
   REQUIRE_VIRTUAL_MICROPHONE();
-  TapRecorder first;
+  TapRecorder& first = newRecorder();
   ASSERT_NO_FATAL_FAILURE(startWithTap(first));
   ASSERT_TRUE(first.waitForMore(3));
 
@@ -152,7 +158,7 @@ TEST_F(PulseCapture, StopEndsCaptureAndCallsAndCanStartAgain) {
   EXPECT_FALSE(engine().isRunning());
   EXPECT_FALSE(first.callArrivesWithin(300ms));
 
-  TapRecorder second;
+  TapRecorder& second = newRecorder();
   engine().inputNode().installTap(0, 1024, {16000, 1}, second.block());
   const auto error = engine().start();
   ASSERT_FALSE(error) << *error;
