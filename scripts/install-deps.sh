@@ -12,6 +12,7 @@ test_packages=(
   pulseaudio pulseaudio-utils flite sox pocketsphinx
   python3 python3-pytest python3-jsonschema
   clang libclang-rt-14-dev clang-format strace valgrind jq
+  groff-base man-db dpkg-dev nodejs
 )
 if [[ "${1:-}" == "--test" ]]; then packages+=("${test_packages[@]}"); fi
 

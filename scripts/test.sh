@@ -38,6 +38,9 @@ for variant in plain address thread; do
   MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
 done
 
+echo "== docs and package"
+bash tests/docs/run.sh build-ci-plain
+
 echo "== event writer, fuzzed"
 bash tests/fuzz/run.sh 60
 
