@@ -183,6 +183,11 @@ def run_program(binary, server, wav, monitor, speech_seconds):
         "paplay_ms": (span[0] - played_at - wav_onset_seconds(wav)) * 1000,
         "first_partial_s": min(partials) - speech_start if partials else float("nan"),
         "final_s": final_at - speech_end,
+        # Where the wait after speech goes: the decoder settling on its last words, the pause,
+        # then the decoder's end of utterance.
+        "last_change_s": (max((t for t in partials if t < finishing), default=float("nan"))
+                          - speech_end),
+        "finishing_s": finishing - speech_end,
         "cpu_s": cpu,
         "startup_cpu_s": cpu_at_listening,
         "rss_mib": rss,
@@ -361,6 +366,8 @@ def main():
         row("start -> \"listening locally\" ms", lambda n: m[n]["listening_ms"], 0),
         row("paplay latency to the mic ms", lambda n: m[n]["paplay_ms"], 0),
         row("speech start -> first partial s", lambda n: m[n]["first_partial_s"], 2),
+        row("speech end -> last change s", lambda n: m[n]["last_change_s"], 2),
+        row("speech end -> \"finishing\" s", lambda n: m[n]["finishing_s"], 2),
         row("speech end -> \"final\" s", lambda n: m[n]["final_s"], 2),
         row("CPU s, ours (user+sys)", lambda n: m[n]["cpu_s"], 2),
         row("  of which before listening", lambda n: m[n]["startup_cpu_s"], 2),
