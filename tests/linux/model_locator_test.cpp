@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "model_fixture.h"
+
 namespace mic {
 namespace {
 
@@ -22,24 +24,13 @@ class ModelTree : public ::testing::Test {
   void TearDown() override { fs::remove_all(root_); }
 
   static void write(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
+    model_fixture::write(path, content);
   }
 
   void addModel(const std::string& name) { addModelAt(root_, name); }
 
   static void addModelAt(const fs::path& base, const std::string& name) {
-    const fs::path dir = base / name;
-    const fs::path acoustic = dir / name;
-    write(acoustic / "mdef", "BMDF model definition");
-    for (const char* file : {"means", "variances", "transition_matrices"}) {
-      write(acoustic / file, "s3\nversion 1.0\n");
-    }
-    write(acoustic / "sendump", "senone dump");
-    write(acoustic / "feat.params", "-feat 1s_c_d_dd\n");
-    write(acoustic / "noisedict", "<s> SIL\n");
-    write(dir / (name + ".lm.bin"), "language model");
-    write(dir / ("cmudict-" + name + ".dict"), "hello HH AH L OW\n");
+    model_fixture::writeModel(base, name);
   }
 
   std::optional<std::string> found(const std::string& identifier) {
@@ -98,7 +89,8 @@ TEST_F(ModelTree, AMissingOrEmptyFileMakesAModelUnusable) {
 TEST_F(ModelTree, MixtureWeightsStandInForTheSenoneDump) {
   addModel("xx-yy");
   fs::remove(root_ / "xx-yy" / "xx-yy" / "sendump");
-  write(root_ / "xx-yy" / "xx-yy" / "mixture_weights", "s3\nweights");
+  write(root_ / "xx-yy" / "xx-yy" / "mixture_weights",
+        model_fixture::s3File({3, 1, 2, 6}, {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}));
   EXPECT_EQ(found("xx-yy"), "xx-yy");
 }
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <string_view>
 #include <system_error>
+
+#include "platform/linux/model_files.h"
 
 namespace mic {
 namespace {
@@ -45,33 +45,19 @@ bool isNonEmptyFile(const fs::path& path) {
   return !ec && size > 0;
 }
 
-bool startsWith(const fs::path& path, std::string_view magic) {
-  std::ifstream in(path, std::ios::binary);
-  std::string head(magic.size(), '\0');
-  return in.read(head.data(), static_cast<std::streamsize>(head.size())) && head == magic;
-}
-
-// The library exits the process on a model file that is not what it expects, so the files it
-// parses first are sniffed: a binary or text model definition, and Sphinx-3 parameter files.
-bool hasExpectedHeaders(const fs::path& acoustic) {
-  const auto mdef = acoustic / "mdef";
-  if (!startsWith(mdef, "BMDF") && !startsWith(mdef, "0.3")) return false;
-  for (const char* file : {"means", "variances", "transition_matrices"}) {
-    if (!startsWith(acoustic / file, "s3\n")) return false;
-  }
-  return true;
-}
-
 bool isComplete(const ModelPaths& model) {
   const fs::path acoustic = model.acousticModel;
   for (const auto& file : requiredAcousticModelFiles()) {
     if (!isNonEmptyFile(acoustic / file)) return false;
   }
-  if (!hasExpectedHeaders(acoustic)) return false;
   if (!isNonEmptyFile(acoustic / "sendump") && !isNonEmptyFile(acoustic / "mixture_weights")) {
     return false;
   }
-  return isNonEmptyFile(model.languageModel) && isNonEmptyFile(model.dictionary);
+  if (!isNonEmptyFile(model.languageModel) || !isNonEmptyFile(model.dictionary)) return false;
+  // The library crashes or exits on a damaged file instead of failing, so the structure of
+  // every file it parses is checked first (headers and sizes only: this runs at every start).
+  return model_files::acousticModelIsIntact(model.acousticModel) &&
+         model_files::endsWithLineFeed(model.dictionary);
 }
 
 ModelPaths pathsFor(const fs::path& root, const std::string& name) {

@@ -14,7 +14,7 @@ struct ModelPaths {
   std::string dictionary;     // root/<name>/cmudict-<name>.dict
 };
 
-// Files the library needs in an acoustic model directory. Without one of them (or with an empty
+// Files the library needs in an acoustic model directory. Without one of them (or with a damaged
 // one) the library exits the process or crashes instead of reporting an error.
 const std::vector<std::string>& requiredAcousticModelFiles();
 

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Structure checks for the files of a pocketsphinx acoustic model. The library trusts the counts in
+// a file's header: on a damaged file it reads past the end (and crashes, at load or later while
+// decoding) or calls exit(). These checks read the headers and compare the size the counts imply
+// with the file's real size, so a damaged model is turned down before the library sees it. They
+// never read the large language model or dictionary, only the small acoustic model files.
+namespace mic::model_files {
+
+// The shape of a Gaussian parameter file (means, variances).
+struct GaussianShape {
+  int32_t codebooks = 0;
+  int32_t features = 0;
+  int32_t densities = 0;
+  std::vector<int32_t> featureLengths;
+  bool operator==(const GaussianShape&) const = default;
+};
+
+// The counts of a model definition that other files must agree with.
+struct DefinitionShape {
+  int32_t basePhones = 0;
+  int32_t senones = 0;
+};
+
+// means / variances: header, counts, the floats they imply, checksum, and nothing more.
+std::optional<GaussianShape> checkGaussians(const std::string& path);
+
+// transition_matrices: every condition on which the library exits rather than failing.
+bool checkTransitionMatrices(const std::string& path);
+
+// mixture_weights: header, counts, floats, checksum, nothing more; `features` from the means.
+bool checkMixtureWeights(const std::string& path, int32_t features);
+
+// mdef, binary ("BMDF") or text ("0.3").
+std::optional<DefinitionShape> checkModelDefinition(const std::string& path);
+
+// sendump: its header strings, then as many weights as the counts imply.
+bool checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
+                     const DefinitionShape& definition);
+
+// A text file that is not empty and ends with a line feed.
+bool endsWithLineFeed(const std::string& path);
+
+// All of the above for an acoustic model directory (and its mixture weights or senone dump).
+bool acousticModelIsIntact(const std::string& directory);
+
+}  // namespace mic::model_files
