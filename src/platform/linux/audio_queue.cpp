@@ -41,6 +41,10 @@ std::optional<AudioQueue::Wait> AudioQueue::takeLocked(AudioChunk& chunk) {
 }
 
 AudioQueue::Wait AudioQueue::pop(AudioChunk& chunk) {
+  // The chunk the worker is done with is freed before the lock is taken: freeing memory the audio
+  // thread allocated can wait on the allocator, and the audio thread must never wait on that.
+  AudioChunk spent = std::move(chunk);
+  spent = {};
   std::unique_lock lock(mutex_);
   std::optional<Wait> result;
   ready_.wait(lock, [&] { return (result = takeLocked(chunk)).has_value(); });
@@ -48,6 +52,8 @@ AudioQueue::Wait AudioQueue::pop(AudioChunk& chunk) {
 }
 
 std::optional<AudioQueue::Wait> AudioQueue::tryPop(AudioChunk& chunk) {
+  AudioChunk spent = std::move(chunk);
+  spent = {};
   std::lock_guard lock(mutex_);
   return takeLocked(chunk);
 }
