@@ -30,7 +30,9 @@ for variant in plain address thread; do
   dir=build-ci-$variant
   sanitize=$([[ $variant == plain ]] && echo "" || echo "$variant")
   echo "== build ($variant)"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIC_SANITIZE="$sanitize" >/dev/null
+  bench=$([[ $variant == plain ]] && echo ON || echo OFF)
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIC_SANITIZE="$sanitize" \
+    -DMIC_BUILD_BENCH="$bench" >/dev/null
   cmake --build "$dir" -j "$jobs" >/dev/null
   echo "== unit and platform tests ($variant)"
   ctest --test-dir "$dir" --output-on-failure
@@ -40,6 +42,10 @@ for variant in plain address thread; do
   MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
     ${marks:+-m "$marks"} tests/e2e
 done
+
+echo "== benchmark harness (quick, figures only)"
+/usr/bin/python3 bench/run.py --quick --binary build-ci-plain/mic-transcriber
+build-ci-plain/bench/mic_bench --benchmark_min_time=0.05
 
 echo "== docs and package"
 bash tests/docs/run.sh build-ci-plain
