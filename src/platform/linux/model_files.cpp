@@ -275,22 +275,19 @@ std::optional<DefinitionShape> checkTextDefinition(const File& file) {
       continue;
     }
     if (line[0] == '#') continue;
+    // A count line is "<value> <name>"; anything else is a phone.
     const size_t space = line.find_first_of(" \t");
-    const std::string_view name =
-        space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
-    auto value = [&](std::string_view key) -> std::optional<int64_t> {
-      if (name.substr(0, key.size()) != key || (name.size() > key.size() && name[key.size()] > ' '))
-        return std::nullopt;
-      return valueAfter(line, "");
-    };
-    if (auto v = value("n_base")) {
-      base = *v;
-    } else if (auto v = value("n_tri")) {
-      triphones = *v;
-    } else if (auto v = value("n_tied_state")) {
-      senones = *v;
-    } else if (value("n_state_map") || value("n_tied_ci_state") || value("n_tied_tmat")) {
-    } else {
+    std::string_view name = space == std::string_view::npos ? "" : line.substr(space);
+    name.remove_prefix(std::min(name.size(), name.find_first_not_of(" \t")));
+    name = name.substr(0, name.find_first_of(" \t\r"));
+    const int64_t value = *valueAfter(line, "");
+    if (name == "n_base") {
+      base = value;
+    } else if (name == "n_tri") {
+      triphones = value;
+    } else if (name == "n_tied_state") {
+      senones = value;
+    } else if (name != "n_state_map" && name != "n_tied_ci_state" && name != "n_tied_tmat") {
       ++lines;
     }
   }
