@@ -146,6 +146,36 @@ TEST_F(ModelFiles, ATextModelDefinitionNeedsAllItsPhones) {
   EXPECT_FALSE(mf::checkModelDefinition(file("mdef", more)));
 }
 
+// A trie language model: header, order, counts, a body, then the vocabulary's length and words.
+std::string trieModel(uint32_t unigrams, const std::string& body, const std::string& vocabulary,
+                      int32_t vocabularyLength) {
+  std::string out = "Trie Language Model";
+  out += static_cast<char>(1);
+  out.append(reinterpret_cast<const char*>(&unigrams), 4);
+  out += body;
+  out.append(reinterpret_cast<const char*>(&vocabularyLength), 4);
+  return out + vocabulary;
+}
+
+TEST_F(ModelFiles, ALanguageModelMustEndInAllItsWords) {
+  const std::string words("<s>\0</s>\0hello\0", 15);
+  const std::string body(40, '\x7f');
+  EXPECT_TRUE(
+      mf::languageModelVocabularyIsIntact(file("ok.lm.bin", trieModel(3, body, words, 15))));
+  // A body that happens to hold zero bytes right before the length changes nothing.
+  EXPECT_TRUE(mf::languageModelVocabularyIsIntact(
+      file("zeros.lm.bin", trieModel(3, std::string(40, '\0'), words, 15))));
+  EXPECT_FALSE(
+      mf::languageModelVocabularyIsIntact(file("few.lm.bin", trieModel(4, body, words, 15))));
+  EXPECT_FALSE(
+      mf::languageModelVocabularyIsIntact(file("length.lm.bin", trieModel(3, body, words, 16))));
+  EXPECT_FALSE(mf::languageModelVocabularyIsIntact(
+      file("cut.lm.bin", trieModel(3, body, words, 15).substr(0, 60))));
+  EXPECT_FALSE(mf::languageModelVocabularyIsIntact(file("header.lm.bin", "Trie Language Model")));
+  // Other formats are the library's to read.
+  EXPECT_TRUE(mf::languageModelVocabularyIsIntact(file("arpa.lm", "\\data\\\nngram 1=1\n")));
+}
+
 // --- copies of the installed model ---------------------------------------------------------------
 
 // A copy of the installed model made of links, with one file replaced by a damaged copy.
@@ -194,6 +224,7 @@ std::optional<size_t> headerLength(const std::string& name, const std::string& c
     return at + 4 + 8;
   }
   if (content.starts_with("s3\n")) return content.find("endhdr\n") + 7 + 4;
+  if (name.ends_with(".lm.bin")) return 19 + 1 + 4 * static_cast<size_t>(content[19]);
   return std::nullopt;
 }
 
@@ -207,9 +238,9 @@ TEST_F(InstalledModelCopy, TheUntouchedModelIsAccepted) {
 }
 
 TEST_F(InstalledModelCopy, ATruncatedFileIsTurnedDown) {
-  for (const char* name :
-       {"en-us/mdef", "en-us/means", "en-us/variances", "en-us/transition_matrices",
-        "en-us/sendump", "en-us/feat.params", "en-us/noisedict", "cmudict-en-us.dict"}) {
+  for (const char* name : {"en-us/mdef", "en-us/means", "en-us/variances",
+                           "en-us/transition_matrices", "en-us/sendump", "en-us/feat.params",
+                           "en-us/noisedict", "cmudict-en-us.dict", "en-us.lm.bin"}) {
     const std::string content = original(name);
     ASSERT_FALSE(content.empty()) << name;
     std::vector<size_t> lengths = {content.size() / 2, content.size() - 1};

@@ -444,6 +444,65 @@ bool checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
   return file.size() >= at + codebook + *weights;
 }
 
+bool languageModelVocabularyIsIntact(const std::string& path) {
+  static constexpr std::string_view kTrieHeader = "Trie Language Model";
+  const File file(path);
+  if (!file.usable()) return false;
+  const auto header = file.read(0, std::min<uint64_t>(file.size(), kTrieHeader.size() + 1));
+  if (!header) return false;
+  if (!std::string_view(*header).starts_with(kTrieHeader)) return true;
+  if (header->size() <= kTrieHeader.size()) return false;
+  const auto order = static_cast<uint8_t>((*header)[kTrieHeader.size()]);
+  const uint64_t countsAt = kTrieHeader.size() + 1;
+  const auto counts = file.read(countsAt, uint64_t{order} * 4);
+  if (order == 0 || !counts) return false;
+  uint32_t words;
+  std::memcpy(&words, counts->data(), 4);
+  const uint64_t bodyStart = countsAt + uint64_t{order} * 4;
+  if (words == 0 || file.size() < bodyStart + 4 + 2ull * words) return false;
+
+  // Walk back from the end over `words` NUL-terminated words, in blocks so that only the
+  // vocabulary (about 1 MB for en-us) is read.
+  constexpr uint64_t kBlock = 1 << 20;
+  std::string tail;  // the file's last tail.size() bytes
+  uint64_t seen = 0;
+  uint64_t scanned = 0;                     // bytes of `tail`, from its end, already counted
+  size_t firstWordEnd = std::string::npos;  // index in `tail` of the first word's NUL
+  while (firstWordEnd == std::string::npos) {
+    if (tail.size() == file.size() - bodyStart) return false;
+    const uint64_t grow = std::min(kBlock, file.size() - bodyStart - tail.size());
+    const auto block = file.read(file.size() - tail.size() - grow, grow);
+    if (!block) return false;
+    tail.insert(0, *block);
+    if (tail.back() != '\0') return false;
+    for (uint64_t i = tail.size() - scanned; i-- > 0;) {
+      if (tail[i] == '\0' && ++seen == words) {
+        firstWordEnd = i;
+        break;
+      }
+    }
+    scanned = tail.size();
+  }
+  // The first word starts somewhere before its NUL, right after the vocabulary's byte length:
+  // make sure the bytes that can hold those are read too.
+  constexpr size_t kLongestWord = 1024;
+  if (firstWordEnd < kLongestWord + 4 && tail.size() < file.size() - bodyStart) {
+    const uint64_t grow =
+        std::min<uint64_t>(kLongestWord + 4, file.size() - bodyStart - tail.size());
+    const auto block = file.read(file.size() - tail.size() - grow, grow);
+    if (!block) return false;
+    tail.insert(0, *block);
+    firstWordEnd += grow;
+  }
+  for (size_t start = firstWordEnd; start >= 4 && firstWordEnd - start < kLongestWord; --start) {
+    if (start < firstWordEnd && tail[start] == '\0') break;
+    int32_t length;
+    std::memcpy(&length, tail.data() + start - 4, 4);
+    if (length > 0 && static_cast<uint64_t>(length) == tail.size() - start) return true;
+  }
+  return false;
+}
+
 bool endsWithLineFeed(const std::string& path) {
   // A heuristic: these are line-oriented text files the library reads to their end, so a cut in
   // the middle of a line is the usual sign of a short copy. A cut that falls just after a line

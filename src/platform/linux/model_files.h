@@ -9,7 +9,7 @@
 // a file's header: on a damaged file it reads past the end (and crashes, at load or later while
 // decoding) or calls exit(). These checks read the headers and compare the size the counts imply
 // with the file's real size, so a damaged model is turned down before the library sees it. They
-// never read the large language model or dictionary, only the small acoustic model files.
+// never read the large language model or dictionary whole: of those, only a header or the end.
 namespace mic::model_files {
 
 // The shape of a Gaussian parameter file (means, variances).
@@ -42,6 +42,11 @@ std::optional<DefinitionShape> checkModelDefinition(const std::string& path);
 // sendump: its header strings, then as many weights as the counts imply.
 bool checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
                      const DefinitionShape& definition);
+
+// A binary trie language model ("Trie Language Model" header) ends in its vocabulary: a length,
+// then exactly as many NUL-terminated words as it counts unigrams. The library reads those words
+// without bounds, so a short file makes it read past its buffer. Other formats pass unchecked.
+bool languageModelVocabularyIsIntact(const std::string& path);
 
 // A text file that is not empty and ends with a line feed.
 bool endsWithLineFeed(const std::string& path);

@@ -57,6 +57,7 @@ bool isComplete(const ModelPaths& model) {
   // The library crashes or exits on a damaged file instead of failing, so the structure of
   // every file it parses is checked first (headers and sizes only: this runs at every start).
   return model_files::acousticModelIsIntact(model.acousticModel) &&
+         model_files::languageModelVocabularyIsIntact(model.languageModel) &&
          model_files::endsWithLineFeed(model.dictionary);
 }
 
