@@ -8,6 +8,9 @@ from wer import word_error_rate
 SENTENCE = "the quick brown fox jumps over the lazy dog"
 # The model decodes flite's voice at roughly 6 to 13 percent WER (measured); allow for a bad day.
 MAX_WER = 0.34
+# The whole stream of a run that listened and heard nothing.
+NOTHING_HEARD = ["requesting local speech access", "listening locally", "finishing transcript",
+                 "no speech was detected"]
 LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a prism and form a "
                  "rainbow which is a division of white light into many beautiful colors")
 
@@ -41,9 +44,7 @@ def test_silence_with_stdin_closed_is_no_speech(binary, pulse_server):
     status = run.finish(timeout=20)
     events = check_stream(run)
     assert status == 2
-    assert [e["text"] for e in events] == [
-        "requesting local speech access", "listening locally", "finishing transcript",
-        "no speech was detected"]
+    assert [e["text"] for e in events] == NOTHING_HEARD
     assert events[-1]["kind"] == "error"
 
 
@@ -71,9 +72,7 @@ def test_stdin_at_end_of_file_stops_at_once(binary, pulse_server):
     status = run.finish(timeout=20)
     events = check_stream(run)
     assert status == 2
-    assert [e["text"] for e in events] == [
-        "requesting local speech access", "listening locally", "finishing transcript",
-        "no speech was detected"]
+    assert [e["text"] for e in events] == NOTHING_HEARD
     assert run.time_of("finishing transcript") - run.time_of("listening locally") < 1.0
 
 
