@@ -32,8 +32,6 @@ class FakeMainLoop : public MainLoop, public WallClock {
   size_t backgroundWorkCount();
   size_t delayedWorkCount();
   size_t activeTimerCount();
-  // Seconds on the manual clock since the loop was made.
-  double elapsed() { return now(); }
 
  private:
   struct Timer;
