@@ -1,15 +1,20 @@
 #include "platform/linux/pocketsphinx_decoder.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 namespace mic {
 namespace {
+
+static_assert(std::is_same_v<mfcc_t, float>, "the default mean is kept as float");
 
 // The last error the library logged on this thread: the library reports failures only there.
 thread_local std::string lastLibraryError;
@@ -73,7 +78,12 @@ std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> PocketSphinxDeco
     return "speech model could not be loaded" +
            (lastLibraryError.empty() ? std::string() : ": " + lastLibraryError);
   }
-  return std::unique_ptr<PocketSphinxDecoder>(new PocketSphinxDecoder(decoder));
+  std::unique_ptr<PocketSphinxDecoder> loaded(new PocketSphinxDecoder(decoder));
+  if (cmn_t* mean = ps_get_feat(decoder)->cmn_struct) {
+    loaded->defaultMean_.resize(static_cast<size_t>(mean->veclen));
+    cmn_live_get(mean, loaded->defaultMean_.data());
+  }
+  return loaded;
 }
 
 PocketSphinxDecoder::~PocketSphinxDecoder() { ps_free(decoder_); }
@@ -103,5 +113,24 @@ std::string PocketSphinxDecoder::hypothesis() {
   const char* text = ps_get_hyp(decoder_, nullptr);
   return text ? text : "";
 }
+
+// The library sums the features of every speech frame it hears but moves its mean only when an
+// utterance ends (or every eight seconds), so a whole first utterance is decoded with the model's
+// default. Here the mean follows the running sum from the start, with the default counting as
+// `defaultWeightFrames` frames so that the first few frames, mostly the onset of a word, cannot
+// pull it far.
+void PocketSphinxDecoder::followSpeakerMean(double defaultWeightFrames) {
+  cmn_t* mean = ps_get_feat(decoder_)->cmn_struct;
+  if (!mean || mean->nframe <= 0 || defaultMean_.size() != static_cast<size_t>(mean->veclen)) {
+    return;
+  }
+  const double frames = mean->nframe;
+  for (size_t i = 0; i < defaultMean_.size(); ++i) {
+    mean->cmn_mean[i] = static_cast<mfcc_t>((defaultMean_[i] * defaultWeightFrames + mean->sum[i]) /
+                                            (defaultWeightFrames + frames));
+  }
+}
+
+bool PocketSphinxDecoder::inSpeech() { return ps_get_in_speech(decoder_) != 0; }
 
 }  // namespace mic

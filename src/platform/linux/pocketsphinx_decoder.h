@@ -37,12 +37,19 @@ class PocketSphinxDecoder {
 
   // The whole best hypothesis so far (after endUtterance: the final one).
   std::string hypothesis();
+  // Whether the library's voice activity detector counts the audio processed last as speech. It
+  // turns false half a second into a pause.
+  bool inSpeech();
+  // Moves the cepstral mean to the speech heard so far, the model's default counting for
+  // `defaultWeightFrames` frames (10 ms each).
+  void followSpeakerMean(double defaultWeightFrames);
 
  private:
   explicit PocketSphinxDecoder(ps_decoder_s* decoder) : decoder_(decoder) {}
   std::string failure(const char* what);
 
   ps_decoder_s* decoder_;
+  std::vector<float> defaultMean_;  // the model's initial cepstral mean
 };
 
 }  // namespace mic
