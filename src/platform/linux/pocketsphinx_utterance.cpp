@@ -33,7 +33,8 @@ std::string PocketSphinxUtterance::feed(std::span<const int16_t> samples) {
   if (samples.empty()) return {};
   audio_.insert(audio_.end(), samples.begin(), samples.end());
   if (auto error = decoder_.process(samples); !error.empty()) return error;
-  if (policy_.defaultMeanWeightFrames >= 0) decoder_.followSpeakerMean(policy_.defaultMeanWeightFrames);
+  if (policy_.defaultMeanWeightFrames >= 0)
+    decoder_.followSpeakerMean(policy_.defaultMeanWeightFrames);
   const std::string segmentText = decoder_.hypothesis();
   showHypothesis(segmentText);
   const bool speaking = decoder_.inSpeech();
