@@ -2,6 +2,8 @@
 // buffers, then the silence that ends a run, then endAudio) and prints the final transcript.
 // Unpaced, so it runs under callgrind and counts exactly what recognition costs:
 //   valgrind --tool=callgrind build-bench/bench/mic_replay speech.wav
+// --paced appends in real time, as capture does, to compare what the same work costs live.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/fake_platform.h"
@@ -58,13 +61,15 @@ std::optional<Wav> readWav(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s speech.wav\n", argv[0]);
+  const bool paced = argc == 3 && std::strcmp(argv[1], "--paced") == 0;
+  if (argc != 2 && !paced) {
+    std::fprintf(stderr, "usage: %s [--paced] speech.wav\n", argv[0]);
     return 64;
   }
-  auto wav = readWav(argv[1]);
+  const char* path = argv[argc - 1];
+  auto wav = readWav(path);
   if (!wav) {
-    std::fprintf(stderr, "%s: not a 16-bit PCM WAV file\n", argv[1]);
+    std::fprintf(stderr, "%s: not a 16-bit PCM WAV file\n", path);
     return 1;
   }
   // The silence a run hears after the last words before the pause stops it.
@@ -92,10 +97,14 @@ int main(int argc, char** argv) {
     done.notify_all();
   });
   const size_t step = 1024 * wav->format.channelCount;
+  const double perSecond = wav->format.sampleRate * wav->format.channelCount;
+  const auto start = std::chrono::steady_clock::now();
   for (size_t at = 0; at < wav->samples.size(); at += step) {
     const auto end = std::min(wav->samples.size(), at + step);
     request->append(mic::testing::FakeBuffer(
         wav->format, std::vector<float>(wav->samples.begin() + at, wav->samples.begin() + end)));
+    if (paced)
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(end / perSecond));
   }
   request->endAudio();
   std::unique_lock lock(mutex);

@@ -25,25 +25,33 @@ import wave
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
-from conftest import SINK, Run, check_stream, env_with, play, synthesize  # noqa: E402
+from conftest import Run, check_stream, env_with, play, synthesize  # noqa: E402
 from wer import word_error_rate  # noqa: E402
 
 RATE = 16000
-# Samples above this magnitude count as speech: flite's pauses are digital silence, and the
-# keep-alive stream feeding the sink is zeros.
+# Samples above this magnitude (at flite's own level; scaled with the level played) count as
+# speech: flite's pauses are digital silence, and the keep-alive stream feeding the sink is zeros.
 SPEECH_THRESHOLD = 300
 
+
+def speech_threshold(decibels):
+    return SPEECH_THRESHOLD * 10 ** (decibels / 20)
+
+MEDIUM = ("the weather tomorrow will be cloudy in the morning with light rain expected by the "
+          "afternoon and a cool wind from the north")
+# (name, text, level in dB relative to flite's own): the quiet one is a microphone far below the
+# level the model's default cepstral mean fits, where the cold start of recognition shows.
 UTTERANCES = [
-    ("short", "please turn on the kitchen lights"),
-    ("medium", "the weather tomorrow will be cloudy in the morning with light rain expected by "
-     "the afternoon and a cool wind from the north"),
+    ("short", "please turn on the kitchen lights", 0),
+    ("medium", MEDIUM, 0),
     ("long", "when the sunlight strikes raindrops in the air they act as a prism and form a "
      "rainbow. the rainbow is a division of white light into many beautiful colors. these take "
      "the shape of a long round arch with its path high above and its two ends apparently "
      "beyond the horizon. there is according to legend a boiling pot of gold at one end. people "
      "look but no one ever finds it. when a man looks for something beyond his reach his "
      "friends say he is looking for the pot of gold at the end of the rainbow. it is an old story "
-     "but people still tell it to their children"),
+     "but people still tell it to their children", 0),
+    ("quiet", MEDIUM, -30),
 ]
 
 TARGET_LISTENING_MS = 150
@@ -113,13 +121,13 @@ class MicMonitor:
             time.sleep(0.02)
         return False
 
-    def speech_span(self, since):
+    def speech_span(self, since, threshold):
         """Monotonic times of the first and last speech sample heard after `since`, or None."""
         with self._lock:
             begin = max(0, int((since - self.offset) * RATE))
             samples = array.array("h", bytes(self.data[2 * begin : len(self.data) // 2 * 2]))
             offset = self.offset + begin / RATE
-        loud = [i for i, s in enumerate(samples) if abs(s) > SPEECH_THRESHOLD]
+        loud = [i for i, s in enumerate(samples) if abs(s) > threshold]
         if not loud:
             return None
         return offset + loud[0] / RATE, offset + (loud[-1] + 1) / RATE
@@ -135,16 +143,27 @@ def wav_seconds(path):
                                 text=True).stdout)
 
 
-def wav_onset_seconds(path):
+def wav_onset_seconds(path, threshold):
     """Where speech starts inside the file itself (flite leaves a little silence first)."""
     with wave.open(path) as w:
         samples = array.array("h", w.readframes(w.getnframes()))
         rate = w.getframerate()
-    first = next((i for i, s in enumerate(samples) if abs(s) > SPEECH_THRESHOLD), 0)
+    first = next((i for i, s in enumerate(samples) if abs(s) > threshold), 0)
     return first / rate
 
 
-def run_program(binary, server, wav, monitor, speech_seconds):
+def at_level(wav, decibels):
+    """`wav`, or a copy of it `decibels` louder."""
+    if decibels == 0:
+        return wav
+    out = wav[: -len(".wav")] + f"{decibels:+d}dB.wav"
+    # No dither: the silence must stay digital zeros for timing speech.
+    subprocess.run(["sox", "-D", wav, out, "vol", f"{decibels}dB"], check=True,
+                   stdin=subprocess.DEVNULL)
+    return out
+
+
+def run_program(binary, server, wav, monitor, speech_seconds, threshold):
     """One run: start, wait for "listening locally", play, wait for the terminal line."""
     run = Run(binary, env=env_with(server))
     try:
@@ -170,7 +189,7 @@ def run_program(binary, server, wav, monitor, speech_seconds):
         return None, f"bad output: {e}"
     if status != 0 or events[-1]["kind"] != "final":
         return None, f"status {status}, last line {events[-1]}"
-    span = monitor.speech_span(played_at)
+    span = monitor.speech_span(played_at, threshold)
     if span is None:
         return None, "the microphone never carried the speech"
     speech_start, speech_end = (t - run.started for t in span)
@@ -180,7 +199,7 @@ def run_program(binary, server, wav, monitor, speech_seconds):
     final_at = run.lines[-1][0]
     return {
         "listening_ms": listening * 1000,
-        "paplay_ms": (span[0] - played_at - wav_onset_seconds(wav)) * 1000,
+        "paplay_ms": (span[0] - played_at - wav_onset_seconds(wav, threshold)) * 1000,
         "first_partial_s": min(partials) - speech_start if partials else float("nan"),
         "final_s": final_at - speech_end,
         # Where the wait after speech goes: the decoder settling on its last words, the pause,
@@ -279,7 +298,7 @@ def print_report(names, rows, verdicts, runs, binary, load):
     print(f"mic-transcriber benchmark: medians of {runs} run(s) per utterance; {binary}")
     print("load average at start and end: " + ", ".join(f"{a:.1f}" for a in load)
           + f" on {os.cpu_count()} CPUs (timings stretch on a busy machine)")
-    print(f"baseline: pocketsphinx_continuous -infile (same model, same audio)")
+    print("baseline: pocketsphinx_continuous -infile (same model, same audio)")
     width = max(len(label) for label, _ in rows) + 2
     print("".ljust(width) + "".join(n.rjust(10) for n in names))
     for label, cells in rows:
@@ -323,12 +342,13 @@ def main():
                 if not idle:
                     fail("the program did not end with 'no speech' when hearing nothing")
                 idle_cpu = statistics.median(idle)
-                for name, text in utterances:
-                    wav = synthesize(speech, name, text)
+                for name, text, decibels in utterances:
+                    wav = at_level(synthesize(speech, name, text), decibels)
                     seconds = wav_seconds(wav)
                     ours, theirs = [], []
                     for i in range(runs):
-                        figures, problem = run_program(binary, server, wav, monitor, seconds)
+                        figures, problem = run_program(binary, server, wav, monitor, seconds,
+                                                        speech_threshold(decibels))
                         if problem:
                             print(f"bench: {name} run {i + 1}: {problem}", file=sys.stderr)
                         else:
@@ -352,7 +372,7 @@ def main():
     finally:
         shutil.rmtree(speech, ignore_errors=True)
 
-    names = [n for n, _ in utterances]
+    names = [n for n, _, _ in utterances]
     m = {n: {k: median(results[n][1], k) for k in results[n][1][0] if k != "text"}
          for n in names}
     b = {n: {k: median(results[n][2], k) for k in ("cpu_s", "rss_mib", "wer")} for n in names}

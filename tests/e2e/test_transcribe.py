@@ -36,6 +36,31 @@ def test_speech_then_pause_gives_the_transcript(binary, pulse_server, speech_dir
     assert word_error_rate(SENTENCE, final["text"]) <= MAX_WER, final["text"]
 
 
+def test_a_short_pause_between_phrases_keeps_listening_and_keeps_both(binary, pulse_server,
+                                                                     speech_dir):
+    """Under a second between two phrases: too short to stop, long enough for the recognizer to
+    finish the first phrase as a segment of its own. The transcript must hold both, in order."""
+    first = "please turn on the kitchen lights"
+    second = "set an alarm for seven thirty tomorrow morning"
+    a = synthesize(speech_dir, "phrase-a", first)
+    b = synthesize(speech_dir, "phrase-b", second)
+    wav = f"{speech_dir}/phrase-a-gap-b.wav"
+    subprocess.run(["sox", a, wav, "pad", "0", "0.9"], check=True, stdin=subprocess.DEVNULL)
+    joined = f"{speech_dir}/phrases.wav"
+    subprocess.run(["sox", wav, b, joined], check=True, stdin=subprocess.DEVNULL)
+    run = Run(binary, env=env_with(pulse_server))
+    run.wait_for_text("listening locally")
+    player = play(pulse_server, joined)
+    status = run.finish(timeout=40)
+    player.wait(10)
+    events = check_stream(run)
+    assert status == 0, events
+    text = events[-1]["text"]
+    assert word_error_rate(f"{first} {second}", text) <= MAX_WER, text
+    # Had the gap stopped it, the second phrase would be missing.
+    assert "tomorrow" in text.split()[-3:] and "kitchen" in text.split()[:6], text
+
+
 def test_silence_with_stdin_closed_is_no_speech(binary, pulse_server):
     run = Run(binary, env=env_with(pulse_server))
     run.wait_for_text("listening locally")
