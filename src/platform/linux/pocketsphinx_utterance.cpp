@@ -31,7 +31,9 @@ void PocketSphinxUtterance::showHypothesis(const std::string& segmentText) {
 
 std::string PocketSphinxUtterance::feed(std::span<const int16_t> samples) {
   if (samples.empty()) return {};
-  audio_.insert(audio_.end(), samples.begin(), samples.end());
+  // Kept only for decoding it again: up to 2 MB in a minute.
+  const bool keepsAudio = policy_.redecodeAfterWordsSeconds >= 0 || policy_.secondPassAtEnd;
+  if (keepsAudio) audio_.insert(audio_.end(), samples.begin(), samples.end());
   if (auto error = decoder_.process(samples); !error.empty()) return error;
   if (policy_.defaultMeanWeightFrames >= 0)
     decoder_.followSpeakerMean(policy_.defaultMeanWeightFrames);
