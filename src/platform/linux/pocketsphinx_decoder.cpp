@@ -60,9 +60,13 @@ std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> PocketSphinxDeco
   silencePocketSphinxLog();
   std::lock_guard lock(loadMutex());
   lastLibraryError.clear();
-  std::vector<std::string> args = {"-hmm",   model.acousticModel, "-lm",       model.languageModel,
-                                   "-dict",  model.dictionary,    "-samprate", "16000",
-                                   "-logfn", "/dev/null"};
+  // The word-exit table starts large enough for a minute of speech. The library grows it lazily,
+  // and a partial asked for in the frame after it filled exactly trips one of its assertions
+  // (abort, no line: seen once in a 29 s utterance). Its pages are only touched as they are used.
+  std::vector<std::string> args = {
+      "-hmm",           model.acousticModel, "-lm",   model.languageModel, "-dict",
+      model.dictionary, "-samprate",         "16000", "-latsize",          "100000",
+      "-logfn",         "/dev/null"};
   args.insert(args.end(), extraArguments.begin(), extraArguments.end());
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
