@@ -6,7 +6,7 @@
 #include <sphinxbase/feat.h>
 
 #include <cstdarg>
-#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <type_traits>
 #include <vector>
@@ -30,14 +30,58 @@ std::string withoutSourcePrefix(std::string message) {
   return message;
 }
 
+// Fills the library's printf-style message in ourselves: only the conversions its messages use,
+// without widths, so that nothing of the printf family runs in this program.
+std::string formatted(const char* format, va_list args) {
+  std::string out;
+  for (const char* p = format; *p; ++p) {
+    if (*p != '%') {
+      out += *p;
+      continue;
+    }
+    int longs = 0;
+    ++p;
+    while (*p && std::strchr("-+ #0123456789.", *p)) ++p;
+    while (*p == 'l' || *p == 'z' || *p == 'h') longs += *p++ == 'h' ? 0 : 1;
+    switch (*p) {
+      case '\0':
+        return out;
+      case '%':
+        out += '%';
+        break;
+      case 's':
+        if (const char* text = va_arg(args, const char*)) out += text;
+        break;
+      case 'c':
+        out += static_cast<char>(va_arg(args, int));
+        break;
+      case 'd':
+      case 'i':
+        out += std::to_string(longs ? va_arg(args, long) : va_arg(args, int));
+        break;
+      case 'u':
+      case 'x':
+      case 'X':
+        out += std::to_string(longs ? va_arg(args, unsigned long) : va_arg(args, unsigned));
+        break;
+      case 'f':
+      case 'g':
+      case 'e':
+        out += std::to_string(va_arg(args, double));
+        break;
+      default:  // anything else cannot be read safely; keep the message up to here
+        return out;
+    }
+  }
+  return out;
+}
+
 extern "C" void captureLibraryLog(void*, err_lvl_t level, const char* format, ...) {
   if (level != ERR_ERROR && level != ERR_FATAL) return;
-  char text[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  lastLibraryError = withoutSourcePrefix(formatted(format, args));
   va_end(args);
-  lastLibraryError = withoutSourcePrefix(text);
 }
 
 std::mutex& loadMutex() {
