@@ -15,14 +15,19 @@ LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a p
                  "rainbow which is a division of white light into many beautiful colors")
 
 
-def test_speech_then_pause_gives_the_transcript(binary, pulse_server, speech_dir):
-    wav = synthesize(speech_dir, "fox", SENTENCE)
+def speak_into(binary, pulse_server, wav):
+    """Plays `wav` once the program listens and lets the pause end the run: its status and lines."""
     run = Run(binary, env=env_with(pulse_server))
     run.wait_for_text("listening locally")
     player = play(pulse_server, wav)
     status = run.finish(timeout=40)
     player.wait(10)
-    events = check_stream(run)
+    return status, check_stream(run)
+
+
+def test_speech_then_pause_gives_the_transcript(binary, pulse_server, speech_dir):
+    wav = synthesize(speech_dir, "fox", SENTENCE)
+    status, events = speak_into(binary, pulse_server, wav)
     assert status == 0, events
     assert events[0] == {"kind": "status", "text": "requesting local speech access"}
     assert events[1] == {"kind": "status", "text": "listening locally"}
@@ -48,12 +53,7 @@ def test_a_short_pause_between_phrases_keeps_listening_and_keeps_both(binary, pu
     subprocess.run(["sox", a, wav, "pad", "0", "0.9"], check=True, stdin=subprocess.DEVNULL)
     joined = f"{speech_dir}/phrases.wav"
     subprocess.run(["sox", wav, b, joined], check=True, stdin=subprocess.DEVNULL)
-    run = Run(binary, env=env_with(pulse_server))
-    run.wait_for_text("listening locally")
-    player = play(pulse_server, joined)
-    status = run.finish(timeout=40)
-    player.wait(10)
-    events = check_stream(run)
+    status, events = speak_into(binary, pulse_server, joined)
     assert status == 0, events
     text = events[-1]["text"]
     assert word_error_rate(f"{first} {second}", text) <= MAX_WER, text
