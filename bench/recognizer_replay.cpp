@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "platform/linux/pocketsphinx_recognizer.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 
 namespace {
 

@@ -13,12 +13,25 @@ pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_get_variable(POCKETSPHINX_MODEL_DIR pocketsphinx modeldir)
 
-file(GLOB MIC_LINUX_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/*.cpp)
-list(FILTER MIC_LINUX_SOURCES EXCLUDE REGEX "_test\\.cpp$")
-if(NOT MIC_LINUX_SOURCES)
-  return()
-endif()
-add_library(mic_linux_platform STATIC ${MIC_LINUX_SOURCES})
+add_library(mic_linux_platform STATIC
+  src/platform/linux/linux_platform.cpp
+  src/platform/linux/posix_locales.cpp
+  src/platform/linux/posix_process.cpp
+  src/platform/linux/run_loop.cpp
+  src/platform/linux/system_wall_clock.cpp
+  src/platform/linux/capture/alsa_capture.cpp
+  src/platform/linux/capture/frame_collector.cpp
+  src/platform/linux/capture/linux_audio_input.cpp
+  src/platform/linux/capture/pulse_capture.cpp
+  src/platform/linux/pocketsphinx/audio_queue.cpp
+  src/platform/linux/pocketsphinx/model_files.cpp
+  src/platform/linux/pocketsphinx/model_locator.cpp
+  src/platform/linux/pocketsphinx/pocketsphinx_decoder.cpp
+  src/platform/linux/pocketsphinx/pocketsphinx_recognizer.cpp
+  src/platform/linux/pocketsphinx/pocketsphinx_threads.cpp
+  src/platform/linux/pocketsphinx/pocketsphinx_utterance.cpp
+  src/platform/linux/pocketsphinx/resampler.cpp
+)
 target_include_directories(mic_linux_platform PUBLIC src)
 target_include_directories(mic_linux_platform SYSTEM PUBLIC ${POCKETSPHINX_EXISTING_INCLUDE_DIRS})
 target_compile_options(mic_linux_platform PUBLIC ${POCKETSPHINX_CFLAGS_OTHER})
@@ -27,8 +40,6 @@ target_compile_definitions(mic_linux_platform PRIVATE
 target_link_libraries(mic_linux_platform PUBLIC
   ${POCKETSPHINX_LINK_LIBRARIES} PkgConfig::SOXR PkgConfig::PULSE PkgConfig::ALSA Threads::Threads)
 
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/linux_platform.cpp)
-  add_executable(mic-transcriber src/app/main.cpp)
-  target_link_libraries(mic-transcriber PRIVATE mic_core mic_linux_platform)
-  install(TARGETS mic-transcriber RUNTIME DESTINATION bin)
-endif()
+add_executable(mic-transcriber src/app/main.cpp)
+target_link_libraries(mic-transcriber PRIVATE mic_core mic_linux_platform)
+install(TARGETS mic-transcriber RUNTIME DESTINATION bin)

@@ -101,12 +101,5 @@ TEST(RunLoop, BackgroundWorkRunsOffTheLoopThread) {
   EXPECT_NE(backgroundId, std::this_thread::get_id());
 }
 
-TEST(SystemWallClock, IsSecondsSinceTheEpoch) {
-  SystemWallClock clock;
-  const double now = clock.now();
-  EXPECT_GT(now, 1.7e9);  // after 2023
-  EXPECT_LE(now, clock.now());
-}
-
 }  // namespace
 }  // namespace mic

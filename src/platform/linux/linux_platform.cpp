@@ -1,7 +1,9 @@
-#include "platform/linux/audio_capture.h"
-#include "platform/linux/pocketsphinx_recognizer.h"
+#include "platform/linux/capture/linux_audio_input.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
+#include "platform/linux/posix_locales.h"
 #include "platform/linux/posix_process.h"
 #include "platform/linux/run_loop.h"
+#include "platform/linux/system_wall_clock.h"
 #include "platform/platform.h"
 
 namespace mic {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace mic {
 
@@ -23,14 +22,6 @@ void PosixProcess::exit(int status) {
   std::fflush(stdout);
   // Other threads (capture, recognizer, stdin reader) may still run: no static destructors.
   ::_exit(status);
-}
-
-Locale PosixLocales::current() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return {value};
-  }
-  return {"C"};
 }
 
 }  // namespace mic

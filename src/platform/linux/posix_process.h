@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/locale.h"
 #include "platform/process.h"
 
 namespace mic {
@@ -9,14 +8,6 @@ class PosixProcess : public Process {
  public:
   void readLine() override;
   [[noreturn]] void exit(int status) override;
-};
-
-// The current locale is the POSIX one: LC_ALL, then LC_MESSAGES, then LANG, as the C library
-// decides which language messages are in. None set means "C".
-class PosixLocales : public Locales {
- public:
-  Locale current() override;
-  Locale fromIdentifier(const std::string& identifier) override { return {identifier}; }
 };
 
 }  // namespace mic

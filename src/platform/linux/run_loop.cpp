@@ -125,8 +125,4 @@ void RunLoop::run() {
   quit_ = false;
 }
 
-double SystemWallClock::now() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace mic

@@ -39,9 +39,4 @@ class RunLoop : public MainLoop {
   bool quit_ = false;
 };
 
-class SystemWallClock : public WallClock {
- public:
-  double now() override;
-};
-
 }  // namespace mic

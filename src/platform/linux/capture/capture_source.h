@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/audio_input.h"
+#include "platform/linux/capture/frame_collector.h"
+#include "platform/linux/status.h"
+
+namespace mic {
+
+// One way of reaching the microphone (the sound server, or ALSA directly). The engine owns one
+// and calls it on the main thread only; captured audio goes to the collector on the source's own
+// capture thread.
+class CaptureSource {
+ public:
+  virtual ~CaptureSource() = default;
+  // The microphone's own rate and channel count, or {0, 0} when there is none. May wait a
+  // bounded time for the server's answer.
+  virtual AudioFormat format() = 0;
+  // Starts delivering interleaved float32 audio in `format` to `collector`, which must outlive the
+  // capture. A failure carries the system's description of it.
+  virtual Status start(AudioFormat format, FrameCollector& collector) = 0;
+  // When this returns the collector is no longer used. Harmless when not running.
+  virtual void stop() = 0;
+  // False once stopped or once the server or device went away.
+  virtual bool isRunning() const = 0;
+};
+
+}  // namespace mic

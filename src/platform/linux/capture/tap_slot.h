@@ -1,0 +1,45 @@
+#pragma once
+
+#include <mutex>
+#include <utility>
+
+#include "platform/audio_input.h"
+
+namespace mic {
+
+// The one tap of an input node. The capture thread delivers through it; the main thread installs
+// and removes the block. Removal waits for a call in progress, so once removeTap returns the block
+// is neither running nor called again. The block must never wait on the main thread.
+class TapSlot {
+ public:
+  void install(AudioTapBlock block) {
+    std::lock_guard lock(mutex_);
+    block_ = std::move(block);
+  }
+
+  void remove() {
+    AudioTapBlock old;
+    {
+      std::lock_guard lock(mutex_);
+      old = std::move(block_);
+      block_ = nullptr;
+    }
+    // Destroyed outside the lock: whatever the block holds may do work when released.
+  }
+
+  bool installed() {
+    std::lock_guard lock(mutex_);
+    return static_cast<bool>(block_);
+  }
+
+  void deliver(const AudioPCMBuffer& buffer, const AudioTime& when) {
+    std::lock_guard lock(mutex_);
+    if (block_) block_(buffer, when);
+  }
+
+ private:
+  std::mutex mutex_;
+  AudioTapBlock block_;
+};
+
+}  // namespace mic

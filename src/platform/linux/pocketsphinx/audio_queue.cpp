@@ -1,0 +1,66 @@
+#include "platform/linux/pocketsphinx/audio_queue.h"
+
+namespace mic {
+
+void AudioQueue::push(AudioFormat format, std::span<const float> interleaved) {
+  AudioChunk chunk{format, std::vector<float>(interleaved.begin(), interleaved.end())};
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;  // audio after endAudio has no utterance to join
+    chunks_.push_back(std::move(chunk));
+    ++pushed_;
+  }
+  ready_.notify_one();
+}
+
+void AudioQueue::close() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  ready_.notify_all();
+}
+
+void AudioQueue::interrupt() {
+  {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+  }
+  ready_.notify_all();
+}
+
+std::optional<AudioQueue::Wait> AudioQueue::takeLocked(AudioChunk& chunk) {
+  if (interrupted_) return Wait::interrupted;
+  if (!chunks_.empty()) {
+    chunk = std::move(chunks_.front());
+    chunks_.pop_front();
+    return Wait::chunk;
+  }
+  if (closed_) return Wait::closed;
+  return std::nullopt;
+}
+
+AudioQueue::Wait AudioQueue::pop(AudioChunk& chunk) {
+  // The chunk the worker is done with is freed before the lock is taken: freeing memory the audio
+  // thread allocated can wait on the allocator, and the audio thread must never wait on that.
+  AudioChunk spent = std::move(chunk);
+  spent = {};
+  std::unique_lock lock(mutex_);
+  std::optional<Wait> result;
+  ready_.wait(lock, [&] { return (result = takeLocked(chunk)).has_value(); });
+  return *result;
+}
+
+std::optional<AudioQueue::Wait> AudioQueue::tryPop(AudioChunk& chunk) {
+  AudioChunk spent = std::move(chunk);
+  spent = {};
+  std::lock_guard lock(mutex_);
+  return takeLocked(chunk);
+}
+
+size_t AudioQueue::pushedChunks() const {
+  std::lock_guard lock(mutex_);
+  return pushed_;
+}
+
+}  // namespace mic

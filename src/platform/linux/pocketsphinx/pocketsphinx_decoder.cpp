@@ -1,0 +1,184 @@
+#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+#include <type_traits>
+#include <vector>
+
+namespace mic {
+namespace {
+
+static_assert(std::is_same_v<mfcc_t, float>, "the default mean is kept as float");
+
+// The last error the library logged on this thread: the library reports failures only there.
+thread_local std::string lastLibraryError;
+
+// Drops the library's "ERROR: \"file.c\", line 12: " prefix; the rest is the useful sentence.
+std::string withoutSourcePrefix(std::string message) {
+  const auto line = message.find("\", line ");
+  if (line != std::string::npos) {
+    const auto text = message.find(": ", line);
+    if (text != std::string::npos) message.erase(0, text + 2);
+  }
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  return message;
+}
+
+// Fills the library's printf-style message in ourselves: only the conversions its messages use,
+// without widths, so that nothing of the printf family runs in this program.
+std::string formatted(const char* format, va_list args) {
+  std::string out;
+  for (const char* p = format; *p; ++p) {
+    if (*p != '%') {
+      out += *p;
+      continue;
+    }
+    int longs = 0;
+    ++p;
+    while (*p && std::strchr("-+ #0123456789.", *p)) ++p;
+    while (*p == 'l' || *p == 'z' || *p == 'h') longs += *p++ == 'h' ? 0 : 1;
+    switch (*p) {
+      case '\0':
+        return out;
+      case '%':
+        out += '%';
+        break;
+      case 's':
+        if (const char* text = va_arg(args, const char*)) out += text;
+        break;
+      case 'c':
+        out += static_cast<char>(va_arg(args, int));
+        break;
+      case 'd':
+      case 'i':
+        out += std::to_string(longs ? va_arg(args, long) : va_arg(args, int));
+        break;
+      case 'u':
+      case 'x':
+      case 'X':
+        out += std::to_string(longs ? va_arg(args, unsigned long) : va_arg(args, unsigned));
+        break;
+      case 'f':
+      case 'g':
+      case 'e':
+        out += std::to_string(va_arg(args, double));
+        break;
+      default:  // anything else cannot be read safely; keep the message up to here
+        return out;
+    }
+  }
+  return out;
+}
+
+extern "C" void captureLibraryLog(void*, err_lvl_t level, const char* format, ...) {
+  if (level != ERR_ERROR && level != ERR_FATAL) return;
+  va_list args;
+  va_start(args, format);
+  lastLibraryError = withoutSourcePrefix(formatted(format, args));
+  va_end(args);
+}
+
+std::mutex& loadMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+void silencePocketSphinxLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    err_set_logfp(nullptr);
+    err_set_callback(captureLibraryLog, nullptr);
+  });
+}
+
+std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> PocketSphinxDecoder::load(
+    const ModelPaths& model, const std::vector<std::string>& extraArguments) {
+  silencePocketSphinxLog();
+  std::lock_guard lock(loadMutex());
+  lastLibraryError.clear();
+  // The word-exit table starts large enough for a minute of speech. The library grows it lazily,
+  // and a partial asked for in the frame after it filled exactly trips one of its assertions
+  // (abort, no line: seen once in a 29 s utterance). Its pages are only touched as they are used.
+  std::vector<std::string> args = {
+      "-hmm",           model.acousticModel, "-lm",   model.languageModel, "-dict",
+      model.dictionary, "-samprate",         "16000", "-latsize",          "100000",
+      "-logfn",         "/dev/null"};
+  args.insert(args.end(), extraArguments.begin(), extraArguments.end());
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  cmd_ln_t* config =
+      cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE);
+  if (!config) {
+    return "speech model configuration failed" +
+           (lastLibraryError.empty() ? std::string() : ": " + lastLibraryError);
+  }
+  ps_decoder_t* decoder = ps_init(config);
+  cmd_ln_free_r(config);  // the decoder keeps its own reference
+  if (!decoder) {
+    return "speech model could not be loaded" +
+           (lastLibraryError.empty() ? std::string() : ": " + lastLibraryError);
+  }
+  std::unique_ptr<PocketSphinxDecoder> loaded(new PocketSphinxDecoder(decoder));
+  if (cmn_t* mean = ps_get_feat(decoder)->cmn_struct) {
+    loaded->defaultMean_.resize(static_cast<size_t>(mean->veclen));
+    cmn_live_get(mean, loaded->defaultMean_.data());
+  }
+  return loaded;
+}
+
+PocketSphinxDecoder::~PocketSphinxDecoder() { ps_free(decoder_); }
+
+std::string PocketSphinxDecoder::failure(const char* what) {
+  std::string description = std::string("speech recognition failed: ") + what;
+  if (!lastLibraryError.empty()) description += ": " + lastLibraryError;
+  lastLibraryError.clear();
+  return description;
+}
+
+std::string PocketSphinxDecoder::startUtterance() {
+  return ps_start_utt(decoder_) < 0 ? failure("could not start") : std::string();
+}
+
+std::string PocketSphinxDecoder::process(std::span<const int16_t> samples) {
+  if (samples.empty()) return {};
+  const int result = ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE);
+  return result < 0 ? failure("could not process audio") : std::string();
+}
+
+std::string PocketSphinxDecoder::endUtterance() {
+  return ps_end_utt(decoder_) < 0 ? failure("could not finish") : std::string();
+}
+
+std::string PocketSphinxDecoder::hypothesis() {
+  const char* text = ps_get_hyp(decoder_, nullptr);
+  return text ? text : "";
+}
+
+// The library sums the features of every speech frame it hears but moves its mean only when an
+// utterance ends (or every eight seconds), so a whole first utterance is decoded with the model's
+// default. Here the mean follows the running sum from the start, with the default counting as
+// `defaultWeightFrames` frames so that the first few frames, mostly the onset of a word, cannot
+// pull it far.
+void PocketSphinxDecoder::followSpeakerMean(double defaultWeightFrames) {
+  cmn_t* mean = ps_get_feat(decoder_)->cmn_struct;
+  if (!mean || mean->nframe <= 0 || defaultMean_.size() != static_cast<size_t>(mean->veclen)) {
+    return;
+  }
+  const double frames = mean->nframe;
+  for (size_t i = 0; i < defaultMean_.size(); ++i) {
+    mean->cmn_mean[i] = static_cast<mfcc_t>((defaultMean_[i] * defaultWeightFrames + mean->sum[i]) /
+                                            (defaultWeightFrames + frames));
+  }
+}
+
+bool PocketSphinxDecoder::inSpeech() { return ps_get_in_speech(decoder_) != 0; }
+
+}  // namespace mic

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/linux/pocketsphinx/model_locator.h"
+
+struct ps_decoder_s;
+
+namespace mic {
+
+// Routes the library's log into our own capture instead of stderr. Idempotent; must run before
+// anything else touches the library, since config parsing already logs.
+void silencePocketSphinxLog();
+
+// One pocketsphinx decoder for 16 kHz mono 16-bit audio. Used by one thread at a time (it may be
+// loaded on one thread and used on another). Failures come back as the library's own words.
+class PocketSphinxDecoder {
+ public:
+  // Loads the model: costs about half a second of CPU. Loads are serialized, because the library
+  // keeps its log target in global state.
+  // `extraArguments` are further library options ("-name", "value", ...).
+  static std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> load(
+      const ModelPaths& model, const std::vector<std::string>& extraArguments = {});
+  ~PocketSphinxDecoder();
+  PocketSphinxDecoder(const PocketSphinxDecoder&) = delete;
+  PocketSphinxDecoder& operator=(const PocketSphinxDecoder&) = delete;
+
+  // Each returns an error description, or an empty string on success.
+  std::string startUtterance();
+  std::string process(std::span<const int16_t> samples);
+  std::string endUtterance();
+
+  // The whole best hypothesis so far (after endUtterance: the final one).
+  std::string hypothesis();
+  // Whether the library's voice activity detector counts the audio processed last as speech. It
+  // turns false half a second into a pause.
+  bool inSpeech();
+  // Moves the cepstral mean to the speech heard so far, the model's default counting for
+  // `defaultWeightFrames` frames (10 ms each).
+  void followSpeakerMean(double defaultWeightFrames);
+
+ private:
+  explicit PocketSphinxDecoder(ps_decoder_s* decoder) : decoder_(decoder) {}
+  std::string failure(const char* what);
+
+  ps_decoder_s* decoder_;
+  std::vector<float> defaultMean_;  // the model's initial cepstral mean
+};
+
+}  // namespace mic

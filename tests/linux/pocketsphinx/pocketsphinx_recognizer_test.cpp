@@ -1,0 +1,321 @@
+#include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "linux/pocketsphinx/pocketsphinx_speech.h"
+#include "linux/pocketsphinx/pocketsphinx_wer.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_threads.h"
+
+namespace mic {
+namespace {
+
+using testing::as48kStereo;
+using testing::asBuffers;
+using testing::fliteSpeech;
+using testing::wordErrorRate;
+
+// Generous bounds that only stop a hung test; no speed is asserted.
+constexpr auto kPatience = std::chrono::seconds(120);
+
+const char* kSentence = "please call my brother tomorrow morning";
+
+// Every report of a task, as the session would receive them on the recognizer's thread.
+class Reports {
+ public:
+  RecognitionResultHandler handler() {
+    return [this](std::optional<RecognitionResult> result, std::optional<RecognitionError> error) {
+      std::lock_guard lock(mutex_);
+      if (std::this_thread::get_id() == testThread_) ++onCallerThread_;
+      if (result && result->isFinal) final_ = result->formattedString;
+      if (result && !result->isFinal) partials_.push_back(result->formattedString);
+      if (error) error_ = error->localizedDescription;
+      ++count_;
+      changed_.notify_all();
+    };
+  }
+
+  // Waits for the final result or an error.
+  bool waitForEnd() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [&] { return final_ || error_; });
+  }
+
+  int count() {
+    std::lock_guard lock(mutex_);
+    return count_;
+  }
+  std::optional<std::string> final() {
+    std::lock_guard lock(mutex_);
+    return final_;
+  }
+  std::optional<std::string> error() {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+  std::vector<std::string> partials() {
+    std::lock_guard lock(mutex_);
+    return partials_;
+  }
+  int onCallerThread() {
+    std::lock_guard lock(mutex_);
+    return onCallerThread_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread::id testThread_ = std::this_thread::get_id();
+  int count_ = 0;
+  int onCallerThread_ = 0;
+  std::vector<std::string> partials_;
+  std::optional<std::string> final_;
+  std::optional<std::string> error_;
+};
+
+class PocketSphinxRecognition : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::hasSpeechModel()) {
+      GTEST_SKIP() << "no pocketsphinx model under " << testing::speechModelRoot()
+                   << " (Debian package pocketsphinx-en-us)";
+    }
+    service_ = makePocketSphinxService(testing::speechModelRoot());
+  }
+  void TearDown() override {
+    // The recognizer's threads are detached; let them finish before the next test.
+    EXPECT_TRUE(
+        waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience)));
+  }
+
+  std::vector<float> speech(const std::string& text) {
+    auto samples = fliteSpeech(text);
+    return samples ? *samples : std::vector<float>{};
+  }
+
+  // Recognizes `samples` in `format`, appending all of it before the task starts (the model is
+  // still loading then), and returns the reports.
+  void recognize(const std::vector<float>& samples, AudioFormat format, Reports& reports) {
+    auto recognizer = service_->makeRecognizer({"en_US.UTF-8"});
+    ASSERT_TRUE(recognizer);
+    auto request = service_->makeRequest();
+    request->setRequiresOnDeviceRecognition(true);
+    request->setShouldReportPartialResults(true);
+    for (const auto& buffer : asBuffers(samples, format)) request->append(*buffer);
+    auto task = recognizer->recognitionTask(request, reports.handler());
+    request->endAudio();
+    ASSERT_TRUE(reports.waitForEnd());
+  }
+
+  std::unique_ptr<SpeechRecognitionService> service_;
+};
+
+#define REQUIRE_FLITE() \
+  if (!testing::hasFlite()) GTEST_SKIP() << "flite is not installed (Debian package flite)"
+
+TEST_F(PocketSphinxRecognition, AuthorizationIsGrantedFromAnotherThread) {
+  std::mutex mutex;
+  std::condition_variable answered;
+  std::optional<SpeechAuthorizationStatus> status;
+  std::thread::id answeredOn;
+  service_->requestAuthorization([&](SpeechAuthorizationStatus s) {
+    std::lock_guard lock(mutex);
+    status = s;
+    answeredOn = std::this_thread::get_id();
+    answered.notify_all();
+  });
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(answered.wait_for(lock, kPatience, [&] { return status.has_value(); }));
+  EXPECT_EQ(*status, SpeechAuthorizationStatus::authorized);
+  EXPECT_NE(answeredOn, std::this_thread::get_id());
+}
+
+TEST_F(PocketSphinxRecognition, RecognizersExistOnlyForInstalledModelsAndStayOnDevice) {
+  for (const char* identifier : {"en-US", "en_US.UTF-8", "C", "", "en"}) {
+    auto recognizer = service_->makeRecognizer({identifier});
+    ASSERT_TRUE(recognizer) << identifier;
+    EXPECT_TRUE(recognizer->supportsOnDeviceRecognition());
+  }
+  for (const char* identifier : {"xx-YY", "fr_FR.UTF-8", "../en-us", "en-us/en-us"}) {
+    EXPECT_EQ(service_->makeRecognizer({identifier}), nullptr) << identifier;
+  }
+}
+
+TEST_F(PocketSphinxRecognition, SpeechAt16kMonoIsRecognizedWithPartialsThenAFinal) {
+  REQUIRE_FLITE();
+  const auto samples = speech(kSentence);
+  ASSERT_FALSE(samples.empty());
+  Reports reports;
+  recognize(samples, {16000, 1}, reports);
+  ASSERT_EQ(reports.error(), std::nullopt);
+  ASSERT_TRUE(reports.final());
+  EXPECT_LE(wordErrorRate(kSentence, *reports.final()), 0.34) << *reports.final();
+  EXPECT_FALSE(reports.partials().empty());
+  EXPECT_EQ(reports.onCallerThread(), 0);
+}
+
+TEST_F(PocketSphinxRecognition, SpeechAt48kStereoIsRecognizedLikeAt16k) {
+  REQUIRE_FLITE();
+  const auto samples = speech(kSentence);
+  ASSERT_FALSE(samples.empty());
+  Reports reports;
+  recognize(as48kStereo(samples), {48000, 2}, reports);
+  ASSERT_EQ(reports.error(), std::nullopt);
+  ASSERT_TRUE(reports.final());
+  EXPECT_LE(wordErrorRate(kSentence, *reports.final()), 0.34) << *reports.final();
+  EXPECT_FALSE(reports.partials().empty());
+}
+
+TEST_F(PocketSphinxRecognition, AudioAppendedWhileTheModelLoadsIsAllRecognized) {
+  REQUIRE_FLITE();
+  // Two sentences; the first is all appended, and endAudio called, before the model can be ready.
+  const std::string first = "turn on the kitchen light";
+  const std::string second = "the weather is nice today";
+  auto samples = speech(first);
+  const auto pause = std::vector<float>(16000 / 2, 0.0f);
+  samples.insert(samples.end(), pause.begin(), pause.end());
+  const auto more = speech(second);
+  samples.insert(samples.end(), more.begin(), more.end());
+  ASSERT_GT(samples.size(), size_t{3 * 16000});
+
+  Reports reports;
+  auto recognizer = service_->makeRecognizer({"en-US"});
+  ASSERT_TRUE(recognizer);
+  auto request = service_->makeRequest();
+  request->setShouldReportPartialResults(true);
+  auto task = recognizer->recognitionTask(request, reports.handler());
+  // Appending seconds of audio returns before the decoder has reported anything: append only
+  // queues, it never waits for the model or the decoder.
+  for (const auto& buffer : asBuffers(samples, {16000, 1})) request->append(*buffer);
+  EXPECT_EQ(reports.count(), 0);
+  request->endAudio();
+  ASSERT_TRUE(reports.waitForEnd());
+  ASSERT_TRUE(reports.final());
+  EXPECT_LE(wordErrorRate(first + " " + second, *reports.final()), 0.3) << *reports.final();
+}
+
+TEST_F(PocketSphinxRecognition, SilenceGivesAnEmptyFinal) {
+  std::vector<float> silence(16000 * 2, 0.0f);
+  for (size_t i = 0; i < silence.size(); ++i) silence[i] = (i % 7 == 0) ? 0.0005f : -0.0002f;
+  Reports reports;
+  recognize(silence, {48000, 1}, reports);
+  ASSERT_EQ(reports.error(), std::nullopt);
+  ASSERT_TRUE(reports.final());
+  EXPECT_EQ(*reports.final(), "");
+}
+
+TEST_F(PocketSphinxRecognition, CancelStopsTheWorkerWithoutAFinal) {
+  REQUIRE_FLITE();
+  const auto samples = speech(kSentence);
+  ASSERT_FALSE(samples.empty());
+  Reports reports;
+  auto recognizer = service_->makeRecognizer({"en-US"});
+  auto request = service_->makeRequest();
+  request->setShouldReportPartialResults(true);
+  for (const auto& buffer : asBuffers(samples, {16000, 1})) request->append(*buffer);
+  auto task = recognizer->recognitionTask(request, reports.handler());
+  task->cancel();
+  request->endAudio();  // would produce a final if the worker still ran
+  // The worker ends by itself, and reports nothing more after that.
+  ASSERT_TRUE(
+      waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience)));
+  const int reportsAfterCancel = reports.count();
+  EXPECT_EQ(reports.final(), std::nullopt);
+  task.reset();
+  request.reset();
+  EXPECT_EQ(reports.count(), reportsAfterCancel);
+}
+
+TEST_F(PocketSphinxRecognition, ReleasingEverythingMidStreamIsSafe) {
+  REQUIRE_FLITE();
+  const auto samples = speech(kSentence);
+  Reports reports;
+  {
+    auto recognizer = service_->makeRecognizer({"en-US"});
+    auto request = service_->makeRequest();
+    auto task = recognizer->recognitionTask(request, reports.handler());
+    for (const auto& buffer : asBuffers(samples, {44100, 1})) request->append(*buffer);
+  }
+  // The task was released without cancel or endAudio: its worker still ends.
+  EXPECT_TRUE(
+      waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience)));
+  EXPECT_EQ(reports.final(), std::nullopt);
+}
+
+TEST_F(PocketSphinxRecognition, AnUnloadableModelIsReportedAsAnError) {
+  // A model that passes every file check but whose language model is not one.
+  char dir[] = "/tmp/mic-badmodel-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  namespace fs = std::filesystem;
+  const fs::path root = dir;
+  const fs::path installed = fs::path(testing::speechModelRoot()) / "en-us";
+  fs::create_directories(root / "xx-yy");
+  fs::create_directory_symlink(installed / "en-us", root / "xx-yy" / "xx-yy");
+  fs::create_symlink(installed / "cmudict-en-us.dict", root / "xx-yy" / "cmudict-xx-yy.dict");
+  std::ofstream(root / "xx-yy" / "xx-yy.lm.bin") << "not a language model";
+
+  auto service = makePocketSphinxService(root.string());
+  auto recognizer = service->makeRecognizer({"xx_YY"});
+  ASSERT_TRUE(recognizer);
+  auto request = service->makeRequest();
+  Reports reports;
+  auto task = recognizer->recognitionTask(request, reports.handler());
+  ASSERT_TRUE(reports.waitForEnd());
+  fs::remove_all(root);
+  ASSERT_TRUE(reports.error());
+  EXPECT_NE(reports.error()->find("speech model could not be loaded"), std::string::npos)
+      << *reports.error();
+  EXPECT_NE(reports.error()->find("lm.bin"), std::string::npos) << *reports.error();
+}
+
+// Everything the library says goes to our capture, not to the terminal.
+TEST(PocketSphinxStderr, AWholeRecognitionWritesNothingToStandardError) {
+  if (!testing::hasSpeechModel()) GTEST_SKIP() << "no pocketsphinx model (pocketsphinx-en-us)";
+  REQUIRE_FLITE();
+  const auto samples = fliteSpeech(kSentence);
+  ASSERT_TRUE(samples);
+
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  // Non-blocking both ways: a chatty library must not hang the test, and the read must not wait.
+  fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+  fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+  const int savedStderr = dup(2);
+  dup2(pipeFds[1], 2);
+
+  std::optional<std::string> final;
+  std::optional<std::string> error;
+  {
+    auto service = makePocketSphinxService(testing::speechModelRoot());
+    auto recognizer = service->makeRecognizer({"en_US.UTF-8"});
+    auto request = service->makeRequest();
+    request->setShouldReportPartialResults(true);
+    Reports reports;
+    for (const auto& buffer : asBuffers(as48kStereo(*samples), {48000, 2}))
+      request->append(*buffer);
+    auto task = recognizer->recognitionTask(request, reports.handler());
+    request->endAudio();
+    reports.waitForEnd();
+    final = reports.final();
+    error = reports.error();
+    task->cancel();
+  }
+  waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience));
+
+  dup2(savedStderr, 2);
+  close(savedStderr);
+  close(pipeFds[1]);
+  char bytes[4096];
+  const ssize_t got = read(pipeFds[0], bytes, sizeof bytes);
+  close(pipeFds[0]);
+  EXPECT_LE(got, 0) << std::string(bytes, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+  EXPECT_TRUE(final) << error.value_or("");
+}
+
+}  // namespace
+}  // namespace mic
