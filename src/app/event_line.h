@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,8 +23,5 @@ void writeAll(int fd, std::string_view bytes);
 // The one way events leave the program: one line, one write to standard output, then a flush of
 // `stdout`. Main thread only, so lines never interleave.
 void emit(std::string_view kind, std::string_view text);
-
-// How the session writes a line: `emit` in the program, a recorder in tests.
-using EmitFunction = std::function<void(std::string_view kind, std::string_view text)>;
 
 }  // namespace mic

@@ -7,10 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/event_line.h"
 #include "platform/platform.h"
 
 namespace mic {
+
+// How the session hands out each event line (kind, text): the program's writer of standard
+// output, or a recorder in tests. Main thread only.
+using EmitFunction = std::function<void(std::string_view kind, std::string_view text)>;
 
 // Carries one listening run from start to end. Every operation runs on the main thread; the only
 // exception is onAudioBuffer, which runs on the audio thread and reads nothing but `request`.

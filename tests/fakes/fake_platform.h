@@ -11,6 +11,7 @@
 #include "app/event_line.h"
 #include "fakes/fake_main_loop.h"
 #include "platform/platform.h"
+#include "session/speech_session.h"
 
 namespace mic::testing {
 
