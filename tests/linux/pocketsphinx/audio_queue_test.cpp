@@ -26,17 +26,6 @@ TEST(AudioQueue, HandsOutCopiesInOrderThenReportsTheEnd) {
   EXPECT_EQ(chunk.samples, (std::vector<float>{0.5f}));
   EXPECT_EQ(queue.pop(chunk), AudioQueue::Wait::closed);
   EXPECT_EQ(queue.pop(chunk), AudioQueue::Wait::closed);
-  EXPECT_EQ(queue.pushedChunks(), 2u);
-}
-
-TEST(AudioQueue, TryPopNeverWaits) {
-  AudioQueue queue;
-  AudioChunk chunk;
-  EXPECT_EQ(queue.tryPop(chunk), std::nullopt);
-  queue.push({16000, 1}, std::vector<float>{1.0f});
-  EXPECT_EQ(queue.tryPop(chunk), AudioQueue::Wait::chunk);
-  queue.interrupt();
-  EXPECT_EQ(queue.tryPop(chunk), AudioQueue::Wait::interrupted);
 }
 
 TEST(AudioQueue, InterruptWinsOverQueuedAudio) {

@@ -8,7 +8,6 @@ void AudioQueue::push(AudioFormat format, std::span<const float> interleaved) {
     std::lock_guard lock(mutex_);
     if (closed_) return;  // audio after endAudio has no utterance to join
     chunks_.push_back(std::move(chunk));
-    ++pushed_;
   }
   ready_.notify_one();
 }
@@ -49,18 +48,6 @@ AudioQueue::Wait AudioQueue::pop(AudioChunk& chunk) {
   std::optional<Wait> result;
   ready_.wait(lock, [&] { return (result = takeLocked(chunk)).has_value(); });
   return *result;
-}
-
-std::optional<AudioQueue::Wait> AudioQueue::tryPop(AudioChunk& chunk) {
-  AudioChunk spent = std::move(chunk);
-  spent = {};
-  std::lock_guard lock(mutex_);
-  return takeLocked(chunk);
-}
-
-size_t AudioQueue::pushedChunks() const {
-  std::lock_guard lock(mutex_);
-  return pushed_;
 }
 
 }  // namespace mic

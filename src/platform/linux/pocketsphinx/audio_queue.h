@@ -35,18 +35,13 @@ class AudioQueue {
   // Blocks until a chunk is ready (moved into `chunk`), the queue is closed and drained, or it is
   // interrupted. A closed queue still hands out what it holds first.
   Wait pop(AudioChunk& chunk);
-  // Like pop, but never blocks: nullopt when nothing is there yet.
-  std::optional<Wait> tryPop(AudioChunk& chunk);
-
-  size_t pushedChunks() const;
 
  private:
   std::optional<Wait> takeLocked(AudioChunk& chunk);
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<AudioChunk> chunks_;
-  size_t pushed_ = 0;
   bool closed_ = false;
   bool interrupted_ = false;
 };
