@@ -42,6 +42,7 @@ class [[nodiscard]] Result {
   }
 
   bool ok() const { return value_.has_value(); }
+  explicit operator bool() const { return ok(); }
   const Status& status() const { return status_; }
 
   T& value() & { return *value_; }
@@ -50,6 +51,8 @@ class [[nodiscard]] Result {
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
   T& operator*() & { return *value_; }
+  const T& operator*() const& { return *value_; }
+  T&& operator*() && { return std::move(*value_); }
 
  private:
   std::optional<T> value_;

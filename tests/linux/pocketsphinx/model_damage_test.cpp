@@ -1,4 +1,5 @@
-// Damaged model files: the locator must turn them down, since the library crashes or exits on them.
+// Damaged model files: the checks must turn them down, naming the file and the damage, since the
+// library crashes or exits on them.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -48,20 +49,22 @@ using ModelFiles = TempDir;
 TEST_F(ModelFiles, ParameterFilesInEitherByteOrder) {
   for (bool swap : {false, true}) {
     const auto shape = mf::checkGaussians(file("means", fx::gaussians(swap)));
-    ASSERT_TRUE(shape) << "swapped " << swap;
+    ASSERT_TRUE(shape) << shape.status().message();
     EXPECT_EQ(shape->codebooks, 1);
     EXPECT_EQ(shape->features, 1);
     EXPECT_EQ(shape->densities, 2);
     EXPECT_EQ(shape->featureLengths, std::vector<int32_t>{3});
-    EXPECT_TRUE(mf::checkTransitionMatrices(file("tmat", fx::transitions(swap))));
+    EXPECT_TRUE(mf::checkTransitionMatrices(file("tmat", fx::transitions(swap))).ok());
     const auto definition = mf::checkModelDefinition(file("mdef", fx::binaryDefinition(swap)));
-    ASSERT_TRUE(definition) << "swapped " << swap;
+    ASSERT_TRUE(definition) << definition.status().message();
     EXPECT_EQ(definition->basePhones, 1);
     EXPECT_EQ(definition->senones, 3);
-    EXPECT_TRUE(mf::checkSenoneDump(file("sendump", fx::senoneDump(swap)), *shape, *definition));
+    EXPECT_TRUE(
+        mf::checkSenoneDump(file("sendump", fx::senoneDump(swap)), *shape, *definition).ok());
   }
   // Without a checksum there is nothing to compare, and none is expected at the end.
-  EXPECT_TRUE(mf::checkGaussians(file("plain", fx::s3File({1, 1, 1, 2, 2}, {1, 2}, false, false))));
+  EXPECT_TRUE(
+      mf::checkGaussians(file("plain", fx::s3File({1, 1, 1, 2, 2}, {1, 2}, false, false))).ok());
 }
 
 TEST_F(ModelFiles, EveryTruncationOfASmallFileIsCaught) {
@@ -75,11 +78,11 @@ TEST_F(ModelFiles, EveryTruncationOfASmallFileIsCaught) {
       {"sendump", fx::senoneDump()},
       {"weights", fx::s3File({3, 1, 2, 6}, {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f})}};
   auto accepted = [&](const std::string& name, const fs::path& path) {
-    if (name == "means") return mf::checkGaussians(path).has_value();
-    if (name == "tmat") return mf::checkTransitionMatrices(path);
-    if (name == "mdef" || name == "text-mdef") return mf::checkModelDefinition(path).has_value();
-    if (name == "sendump") return mf::checkSenoneDump(path, shape, definition);
-    return mf::checkMixtureWeights(path, 1);
+    if (name == "means") return mf::checkGaussians(path).ok();
+    if (name == "tmat") return mf::checkTransitionMatrices(path).ok();
+    if (name == "mdef" || name == "text-mdef") return mf::checkModelDefinition(path).ok();
+    if (name == "sendump") return mf::checkSenoneDump(path, shape, definition).ok();
+    return mf::checkMixtureWeights(path, 1).ok();
   };
   for (const auto& [name, content] : files) {
     ASSERT_TRUE(accepted(name, file(name, content))) << name;
@@ -94,56 +97,65 @@ TEST_F(ModelFiles, ContentTheLibraryExitsOn) {
   // A changed value no longer matches the checksum.
   std::string means = fx::gaussians();
   means[means.size() - 6] ^= 0x40;
-  EXPECT_FALSE(mf::checkGaussians(file("means", means)));
+  EXPECT_FALSE(mf::checkGaussians(file("means", means)).ok());
   std::string tmat = fx::transitions();
   tmat[tmat.size() - 10] ^= 0x01;
-  EXPECT_FALSE(mf::checkTransitionMatrices(file("tmat", tmat)));
+  EXPECT_FALSE(mf::checkTransitionMatrices(file("tmat", tmat)).ok());
   // Data beyond the body.
-  EXPECT_FALSE(mf::checkGaussians(file("means", fx::gaussians() + "x")));
+  EXPECT_FALSE(mf::checkGaussians(file("means", fx::gaussians() + "x")).ok());
   // A transition back to an earlier state.
-  EXPECT_FALSE(mf::checkTransitionMatrices(file("tmat", fx::transitions(false, 0.1f))));
+  EXPECT_FALSE(mf::checkTransitionMatrices(file("tmat", fx::transitions(false, 0.1f))).ok());
   // A matrix whose destinations are not its sources plus the exit.
-  EXPECT_FALSE(mf::checkTransitionMatrices(file("tmat", fx::s3File({1, 2, 2, 4}, {1, 0, 0, 1}))));
+  EXPECT_FALSE(
+      mf::checkTransitionMatrices(file("tmat", fx::s3File({1, 2, 2, 4}, {1, 0, 0, 1}))).ok());
   // A count that does not match the dimensions.
-  EXPECT_FALSE(mf::checkGaussians(file("means", fx::s3File({1, 1, 2, 3, 5}, {1, 2, 3, 4, 5}))));
+  EXPECT_FALSE(
+      mf::checkGaussians(file("means", fx::s3File({1, 1, 2, 3, 5}, {1, 2, 3, 4, 5}))).ok());
   // Header lines the library cannot parse: a blank one, a name without a value, a wrong magic.
-  EXPECT_FALSE(mf::checkGaussians(file("means", "s3\n\nendhdr\n\x44\x33\x22\x11")));
-  EXPECT_FALSE(mf::checkGaussians(file("means", "s3\nversion\nendhdr\n")));
+  EXPECT_FALSE(mf::checkGaussians(file("means", "s3\n\nendhdr\n\x44\x33\x22\x11")).ok());
+  EXPECT_FALSE(mf::checkGaussians(file("means", "s3\nversion\nendhdr\n")).ok());
   std::string magic = fx::gaussians();
   magic[magic.find("endhdr\n") + 7] = 0;
-  EXPECT_FALSE(mf::checkGaussians(file("means", magic)));
+  EXPECT_FALSE(mf::checkGaussians(file("means", magic)).ok());
   // Mixture weights for another number of streams than the means have.
   EXPECT_FALSE(
-      mf::checkMixtureWeights(file("weights", fx::s3File({3, 1, 2, 6}, {1, 1, 1, 1, 1, 1})), 2));
+      mf::checkMixtureWeights(file("weights", fx::s3File({3, 1, 2, 6}, {1, 1, 1, 1, 1, 1})), 2)
+          .ok());
 }
 
 TEST_F(ModelFiles, TrailingDataTheLibraryIgnores) {
-  EXPECT_TRUE(mf::checkTransitionMatrices(file("tmat", fx::transitions() + "x")));
-  EXPECT_TRUE(mf::checkModelDefinition(file("mdef", fx::binaryDefinition() + "x")));
-  EXPECT_TRUE(mf::checkSenoneDump(file("sendump", fx::senoneDump() + "x"), {1, 1, 2, {3}}, {1, 3}));
+  EXPECT_TRUE(mf::checkTransitionMatrices(file("tmat", fx::transitions() + "x")).ok());
+  EXPECT_TRUE(mf::checkModelDefinition(file("mdef", fx::binaryDefinition() + "x")).ok());
+  EXPECT_TRUE(
+      mf::checkSenoneDump(file("sendump", fx::senoneDump() + "x"), {1, 1, 2, {3}}, {1, 3}).ok());
 }
 
 TEST_F(ModelFiles, ASenoneDumpMustFitTheModelItBelongsTo) {
   const auto dump = file("sendump", fx::senoneDump());
-  EXPECT_TRUE(mf::checkSenoneDump(dump, {1, 1, 2, {3}}, {1, 3}));
-  EXPECT_FALSE(mf::checkSenoneDump(dump, {1, 1, 4, {3}}, {1, 3}));     // densities
-  EXPECT_FALSE(mf::checkSenoneDump(dump, {1, 2, 2, {3, 3}}, {1, 3}));  // streams
-  EXPECT_FALSE(mf::checkSenoneDump(dump, {1, 1, 2, {3}}, {1, 4}));     // senones
+  EXPECT_TRUE(mf::checkSenoneDump(dump, {1, 1, 2, {3}}, {1, 3}).ok());
+  EXPECT_FALSE(mf::checkSenoneDump(dump, {1, 1, 4, {3}}, {1, 3}).ok());     // densities
+  EXPECT_FALSE(mf::checkSenoneDump(dump, {1, 2, 2, {3, 3}}, {1, 3}).ok());  // streams
+  EXPECT_FALSE(mf::checkSenoneDump(dump, {1, 1, 2, {3}}, {1, 4}).ok());     // senones
 }
 
-TEST_F(ModelFiles, TextFilesMustEndTheirLastLine) {
-  EXPECT_TRUE(mf::endsWithLineFeed(file("a", "x\n")));
-  EXPECT_FALSE(mf::endsWithLineFeed(file("a", "x\ny")));
-  EXPECT_FALSE(mf::endsWithLineFeed(file("a", "")));
-  EXPECT_FALSE(mf::endsWithLineFeed(root_ / "absent"));
-  EXPECT_FALSE(mf::endsWithLineFeed(root_));
+TEST_F(ModelFiles, AFailureNamesTheFileAndTheDamage) {
+  EXPECT_TRUE(mf::checkTextFile(file("a", "x\n")).ok());
+  const std::string a = (root_ / "a").string();
+  EXPECT_EQ(mf::checkTextFile(file("a", "x\ny")).message(), a + ": cut short in a line");
+  EXPECT_EQ(mf::checkTextFile(file("a", "")).message(), a + ": empty");
+  EXPECT_EQ(mf::checkTextFile(root_ / "absent").message(),
+            (root_ / "absent").string() + ": missing");
+  EXPECT_EQ(mf::checkTextFile(root_).message(), root_.string() + ": not a regular file");
+  const std::string means = fx::gaussians();
+  EXPECT_EQ(mf::checkGaussians(file("means", means.substr(0, means.size() - 5))).status().message(),
+            (root_ / "means").string() + ": cut short");
 }
 
 TEST_F(ModelFiles, ATextModelDefinitionNeedsAllItsPhones) {
-  EXPECT_TRUE(mf::checkModelDefinition(file("mdef", fx::textDefinition())));
+  EXPECT_TRUE(mf::checkModelDefinition(file("mdef", fx::textDefinition())).ok());
   std::string more = fx::textDefinition();
   more.replace(more.find("0 n_tri"), 7, "1 n_tri");
-  EXPECT_FALSE(mf::checkModelDefinition(file("mdef", more)));
+  EXPECT_FALSE(mf::checkModelDefinition(file("mdef", more)).ok());
 }
 
 // A trie language model: header, order, counts, a body, then the vocabulary's length and words.
@@ -160,20 +172,18 @@ std::string trieModel(uint32_t unigrams, const std::string& body, const std::str
 TEST_F(ModelFiles, ALanguageModelMustEndInAllItsWords) {
   const std::string words("<s>\0</s>\0hello\0", 15);
   const std::string body(40, '\x7f');
-  EXPECT_TRUE(
-      mf::languageModelVocabularyIsIntact(file("ok.lm.bin", trieModel(3, body, words, 15))));
+  EXPECT_TRUE(mf::checkLanguageModel(file("ok.lm.bin", trieModel(3, body, words, 15))).ok());
   // A body that happens to hold zero bytes right before the length changes nothing.
-  EXPECT_TRUE(mf::languageModelVocabularyIsIntact(
-      file("zeros.lm.bin", trieModel(3, std::string(40, '\0'), words, 15))));
+  EXPECT_TRUE(
+      mf::checkLanguageModel(file("zeros.lm.bin", trieModel(3, std::string(40, '\0'), words, 15)))
+          .ok());
+  EXPECT_FALSE(mf::checkLanguageModel(file("few.lm.bin", trieModel(4, body, words, 15))).ok());
+  EXPECT_FALSE(mf::checkLanguageModel(file("length.lm.bin", trieModel(3, body, words, 16))).ok());
   EXPECT_FALSE(
-      mf::languageModelVocabularyIsIntact(file("few.lm.bin", trieModel(4, body, words, 15))));
-  EXPECT_FALSE(
-      mf::languageModelVocabularyIsIntact(file("length.lm.bin", trieModel(3, body, words, 16))));
-  EXPECT_FALSE(mf::languageModelVocabularyIsIntact(
-      file("cut.lm.bin", trieModel(3, body, words, 15).substr(0, 60))));
-  EXPECT_FALSE(mf::languageModelVocabularyIsIntact(file("header.lm.bin", "Trie Language Model")));
+      mf::checkLanguageModel(file("cut.lm.bin", trieModel(3, body, words, 15).substr(0, 60))).ok());
+  EXPECT_FALSE(mf::checkLanguageModel(file("header.lm.bin", "Trie Language Model")).ok());
   // Other formats are the library's to read.
-  EXPECT_TRUE(mf::languageModelVocabularyIsIntact(file("arpa.lm", "\\data\\\nngram 1=1\n")));
+  EXPECT_TRUE(mf::checkLanguageModel(file("arpa.lm", "\\data\\\nngram 1=1\n")).ok());
 }
 
 // --- copies of the installed model ---------------------------------------------------------------
@@ -206,7 +216,13 @@ class InstalledModelCopy : public TempDir {
   std::string original(const std::string& name) {
     return readFile(fs::path(MIC_POCKETSPHINX_MODEL_DIR) / "en-us" / name);
   }
-  bool accepted() { return locateModel(root_.string(), "en_US.UTF-8").has_value(); }
+  // The damage found in the copy; empty when it is sound.
+  std::string damage() {
+    const auto model = locateModel(root_.string(), "en_US.UTF-8");
+    if (!model) return "not found: " + model.status().message();
+    return checkModel(*model).message();
+  }
+  bool accepted() { return damage().empty(); }
 };
 
 // How much of a binary file is its header, by the layouts the files document; nothing for a text
@@ -247,7 +263,9 @@ TEST_F(InstalledModelCopy, ATruncatedFileIsTurnedDown) {
     if (auto header = headerLength(name, content)) lengths.push_back(*header);
     for (size_t length : lengths) {
       replace(name, content.substr(0, length));
-      EXPECT_FALSE(accepted()) << name << " cut to " << length << " of " << content.size();
+      // Named, with its damage: "<root>/en-us/<name>: cut short..."
+      EXPECT_TRUE(damage().starts_with((root_ / "en-us" / name).string() + ": cut short"))
+          << name << " cut to " << length << " of " << content.size() << ": " << damage();
     }
     replace(name, content);
     ASSERT_TRUE(accepted()) << name << " restored";

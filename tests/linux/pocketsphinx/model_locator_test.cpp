@@ -39,6 +39,13 @@ class ModelTree : public ::testing::Test {
     return model->name;
   }
 
+  // What checkModel says of the model found for `identifier`: empty when it is sound.
+  std::string damage(const std::string& identifier) {
+    auto model = locateModel(root_.string(), identifier);
+    if (!model) return "no model";
+    return checkModel(*model).message();
+  }
+
   fs::path root_;
 };
 
@@ -65,7 +72,8 @@ TEST_F(ModelTree, IdentifiersThatNameNoModel) {
   }
 }
 
-TEST_F(ModelTree, AMissingOrEmptyFileMakesAModelUnusable) {
+// The model is still the language's (it is installed), but the check names what is wrong with it.
+TEST_F(ModelTree, AMissingOrEmptyFileIsNamedByTheCheck) {
   const std::vector<std::string> files = {
       "xx-yy/mdef",        "xx-yy/means",       "xx-yy/variances", "xx-yy/transition_matrices",
       "xx-yy/sendump",     "xx-yy/feat.params", "xx-yy/noisedict", "xx-yy.lm.bin",
@@ -73,14 +81,14 @@ TEST_F(ModelTree, AMissingOrEmptyFileMakesAModelUnusable) {
   for (const auto& file : files) {
     for (bool empty : {false, true}) {
       addModel("xx-yy");
-      ASSERT_EQ(found("xx-yy"), "xx-yy");
+      ASSERT_EQ(damage("xx-yy"), "");
       const fs::path path = root_ / "xx-yy" / file;
       if (empty) {
         std::ofstream(path, std::ios::trunc);
       } else {
         fs::remove(path);
       }
-      EXPECT_EQ(found("xx-yy"), std::nullopt) << file << (empty ? " empty" : " missing");
+      EXPECT_EQ(damage("xx-yy"), path.string() + (empty ? ": empty" : ": missing"));
       fs::remove_all(root_ / "xx-yy");
     }
   }
@@ -91,18 +99,23 @@ TEST_F(ModelTree, MixtureWeightsStandInForTheSenoneDump) {
   fs::remove(root_ / "xx-yy" / "xx-yy" / "sendump");
   write(root_ / "xx-yy" / "xx-yy" / "mixture_weights",
         model_fixture::s3File({3, 1, 2, 6}, {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}));
-  EXPECT_EQ(found("xx-yy"), "xx-yy");
+  EXPECT_EQ(damage("xx-yy"), "");
 }
 
 TEST_F(ModelTree, FilesThatAreNotModelFilesAreRejected) {
   // The library exits the process on these instead of failing.
   addModel("xx-yy");
   write(root_ / "xx-yy" / "xx-yy" / "mdef", "garbage");
-  EXPECT_EQ(found("xx-yy"), std::nullopt);
+  EXPECT_EQ(damage("xx-yy"),
+            (root_ / "xx-yy" / "xx-yy" / "mdef").string() + ": not a model definition");
   fs::remove_all(root_ / "xx-yy");
   addModel("xx-yy");
   write(root_ / "xx-yy" / "xx-yy" / "means", "garbage");
-  EXPECT_EQ(found("xx-yy"), std::nullopt);
+  EXPECT_EQ(damage("xx-yy"),
+            (root_ / "xx-yy" / "xx-yy" / "means").string() + ": not a Sphinx-3 parameter file");
+  // Without its acoustic model directory the model is still installed, and damaged.
+  fs::remove_all(root_ / "xx-yy" / "xx-yy");
+  EXPECT_EQ(damage("xx-yy"), (root_ / "xx-yy" / "xx-yy").string() + ": missing");
 }
 
 TEST_F(ModelTree, ABareLanguageNeedsExactlyOneModel) {
@@ -133,9 +146,9 @@ TEST_F(ModelTree, NoPathOutsideTheListedModels) {
 }
 
 TEST_F(ModelTree, NoRootNoModel) {
-  EXPECT_EQ(locateModel((root_ / "absent").string(), "en-US"), std::nullopt);
+  EXPECT_FALSE(locateModel((root_ / "absent").string(), "en-US"));
   addModel("en-us");
-  EXPECT_EQ(locateModel((root_ / "en-us" / "en-us.lm.bin").string(), "en-US"), std::nullopt);
+  EXPECT_FALSE(locateModel((root_ / "en-us" / "en-us.lm.bin").string(), "en-US"));
 }
 
 TEST(InstalledModels, EnglishIsFoundUnderTheSystemModelDirectory) {
@@ -145,6 +158,7 @@ TEST(InstalledModels, EnglishIsFoundUnderTheSystemModelDirectory) {
   auto model = locateModel(MIC_POCKETSPHINX_MODEL_DIR, "en_US.UTF-8");
   ASSERT_TRUE(model);
   EXPECT_EQ(model->name, "en-us");
+  EXPECT_TRUE(checkModel(*model).ok()) << checkModel(*model).message();
 }
 
 }  // namespace

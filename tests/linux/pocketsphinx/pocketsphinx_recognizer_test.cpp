@@ -273,6 +273,31 @@ TEST_F(PocketSphinxRecognition, AnUnloadableModelIsReportedAsAnError) {
   EXPECT_NE(reports.error()->find("lm.bin"), std::string::npos) << *reports.error();
 }
 
+TEST_F(PocketSphinxRecognition, ADamagedModelIsTheTasksErrorNamingTheFile) {
+  // The language is installed, so it has a recognizer; the library never sees the damaged file.
+  char dir[] = "/tmp/mic-damaged-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  namespace fs = std::filesystem;
+  const fs::path root = dir;
+  const fs::path installed = fs::path(testing::speechModelRoot()) / "en-us";
+  fs::create_directories(root / "xx-yy");
+  fs::create_directory_symlink(installed / "en-us", root / "xx-yy" / "xx-yy");
+  fs::create_symlink(installed / "en-us.lm.bin", root / "xx-yy" / "xx-yy.lm.bin");
+  const fs::path dictionary = root / "xx-yy" / "cmudict-xx-yy.dict";
+  std::ofstream(dictionary) << "hello HH AH L OW\nwor";
+
+  auto service = makePocketSphinxService(root.string());
+  auto recognizer = service->makeRecognizer({"xx_YY"});
+  ASSERT_TRUE(recognizer);
+  Reports reports;
+  auto task = recognizer->recognitionTask(service->makeRequest(), reports.handler());
+  ASSERT_TRUE(reports.waitForEnd());
+  fs::remove_all(root);
+  ASSERT_TRUE(reports.error());
+  EXPECT_EQ(*reports.error(),
+            "speech model is damaged: " + dictionary.string() + ": cut short in a line");
+}
+
 // Everything the library says goes to our capture, not to the terminal.
 TEST(PocketSphinxStderr, AWholeRecognitionWritesNothingToStandardError) {
   if (!testing::hasSpeechModel()) GTEST_SKIP() << "no pocketsphinx model (pocketsphinx-en-us)";

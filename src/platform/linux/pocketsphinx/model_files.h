@@ -1,15 +1,17 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/linux/status.h"
 
 // Structure checks for the files of a pocketsphinx acoustic model. The library trusts the counts in
 // a file's header: on a damaged file it reads past the end (and crashes, at load or later while
 // decoding) or calls exit(). These checks read the headers and compare the size the counts imply
 // with the file's real size, so a damaged model is turned down before the library sees it. They
 // never read the large language model or dictionary whole: of those, only a header or the end.
+// A failure names the file and its damage ("<path>: cut short").
 namespace mic::model_files {
 
 // The shape of a Gaussian parameter file (means, variances).
@@ -28,30 +30,30 @@ struct DefinitionShape {
 };
 
 // means / variances: header, counts, the floats they imply, checksum, and nothing more.
-std::optional<GaussianShape> checkGaussians(const std::string& path);
+Result<GaussianShape> checkGaussians(const std::string& path);
 
 // transition_matrices: every condition on which the library exits rather than failing.
-bool checkTransitionMatrices(const std::string& path);
+Status checkTransitionMatrices(const std::string& path);
 
 // mixture_weights: header, counts, floats, checksum, nothing more; `features` from the means.
-bool checkMixtureWeights(const std::string& path, int32_t features);
+Status checkMixtureWeights(const std::string& path, int32_t features);
 
 // mdef, binary ("BMDF") or text ("0.3").
-std::optional<DefinitionShape> checkModelDefinition(const std::string& path);
+Result<DefinitionShape> checkModelDefinition(const std::string& path);
 
 // sendump: its header strings, then as many weights as the counts imply.
-bool checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
-                     const DefinitionShape& definition);
+Status checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
+                       const DefinitionShape& definition);
 
 // A binary trie language model ("Trie Language Model" header) ends in its vocabulary: a length,
 // then exactly as many NUL-terminated words as it counts unigrams. The library reads those words
 // without bounds, so a short file makes it read past its buffer. Other formats pass unchecked.
-bool languageModelVocabularyIsIntact(const std::string& path);
+Status checkLanguageModel(const std::string& path);
 
 // A text file that is not empty and ends with a line feed.
-bool endsWithLineFeed(const std::string& path);
+Status checkTextFile(const std::string& path);
 
 // All of the above for an acoustic model directory (and its mixture weights or senone dump).
-bool acousticModelIsIntact(const std::string& directory);
+Status checkAcousticModel(const std::string& directory);
 
 }  // namespace mic::model_files

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "platform/linux/pocketsphinx/model_files.h"
 
@@ -38,29 +39,6 @@ std::string languageOf(const std::string& normalizedName) {
   return normalizedName.substr(0, normalizedName.find('-'));
 }
 
-bool isNonEmptyFile(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return false;
-  const auto size = fs::file_size(path, ec);
-  return !ec && size > 0;
-}
-
-bool isComplete(const ModelPaths& model) {
-  const fs::path acoustic = model.acousticModel;
-  for (const auto& file : requiredAcousticModelFiles()) {
-    if (!isNonEmptyFile(acoustic / file)) return false;
-  }
-  if (!isNonEmptyFile(acoustic / "sendump") && !isNonEmptyFile(acoustic / "mixture_weights")) {
-    return false;
-  }
-  if (!isNonEmptyFile(model.languageModel) || !isNonEmptyFile(model.dictionary)) return false;
-  // The library crashes or exits on a damaged file instead of failing, so the structure of
-  // every file it parses is checked first (headers and sizes only: this runs at every start).
-  return model_files::acousticModelIsIntact(model.acousticModel) &&
-         model_files::languageModelVocabularyIsIntact(model.languageModel) &&
-         model_files::endsWithLineFeed(model.dictionary);
-}
-
 ModelPaths pathsFor(const fs::path& root, const std::string& name) {
   const fs::path dir = root / name;
   return {name, (dir / name).string(), (dir / (name + ".lm.bin")).string(),
@@ -69,37 +47,47 @@ ModelPaths pathsFor(const fs::path& root, const std::string& name) {
 
 }  // namespace
 
-const std::vector<std::string>& requiredAcousticModelFiles() {
-  static const std::vector<std::string> files = {
-      "mdef", "means", "variances", "transition_matrices", "feat.params", "noisedict"};
-  return files;
+Status checkModel(const ModelPaths& model) {
+  std::error_code ec;
+  if (!fs::is_directory(model.acousticModel, ec)) {
+    return Status::failure(model.acousticModel + ": missing");
+  }
+  // Headers and sizes only: this runs at every start.
+  if (Status s = model_files::checkAcousticModel(model.acousticModel); !s.ok()) return s;
+  if (Status s = model_files::checkLanguageModel(model.languageModel); !s.ok()) return s;
+  return model_files::checkTextFile(model.dictionary);
 }
 
-std::optional<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier) {
-  if (!isSafeName(identifier)) return std::nullopt;
+Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier) {
+  const Status none = Status::failure("no speech model for \"" + identifier + "\"");
+  if (!isSafeName(identifier)) return none;
   // "en_US.UTF-8@euro" names the same language as "en_US".
   std::string key = normalized(identifier.substr(0, identifier.find_first_of(".@")));
-  if (key.empty() && !identifier.empty()) return std::nullopt;
+  if (key.empty() && !identifier.empty()) return none;
   if (key.empty() || key == "c" || key == "posix") key = kDefaultModel;
   const bool bareLanguage = key.find('-') == std::string::npos;
 
   std::error_code ec;
   fs::directory_iterator it(modelRoot, ec);
-  if (ec) return std::nullopt;
+  if (ec) return none;
   std::vector<ModelPaths> matches;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return std::nullopt;
+    if (ec) return none;
     const std::string name = it->path().filename().string();
     if (name.empty() || name[0] == '.' || !isSafeName(name)) continue;
     const std::string candidate = normalized(name);
     if (candidate != key && !(bareLanguage && languageOf(candidate) == key)) continue;
+    if (!fs::is_directory(it->path(), ec)) continue;  // a stray file or a dangling link
     ModelPaths model = pathsFor(modelRoot, name);
-    if (!isComplete(model)) continue;
     if (candidate == key) return model;  // an exact name wins over a language match
     matches.push_back(std::move(model));
   }
-  if (matches.size() != 1) return std::nullopt;
-  return matches.front();
+  if (matches.size() == 1) return matches.front();
+  // Of several models of one language only a sound one can serve: a damaged second copy does not
+  // make the language ambiguous.
+  std::erase_if(matches, [](const ModelPaths& model) { return !checkModel(model).ok(); });
+  if (matches.size() == 1) return matches.front();
+  return none;
 }
 
 }  // namespace mic

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <vector>
+
+#include "platform/linux/status.h"
 
 namespace mic {
 
@@ -14,14 +14,17 @@ struct ModelPaths {
   std::string dictionary;     // root/<name>/cmudict-<name>.dict
 };
 
-// Files the library needs in an acoustic model directory. Without one of them (or with a damaged
-// one) the library exits the process or crashes instead of reporting an error.
-const std::vector<std::string>& requiredAcousticModelFiles();
+// The model directory under `modelRoot` that serves the locale `identifier`; a failure means no
+// model for that language is installed. Names compare case-insensitively with '_' and '-' alike;
+// a codeset (".UTF-8") or modifier ("@euro") is ignored; a bare language finds its only model
+// (its only sound one, if several are installed); "", "C" and "POSIX" mean en-us. The identifier
+// is only matched against the directory's listing, never joined into a path. The model found may
+// still be damaged: checkModel says.
+Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier);
 
-// The installed, complete model under `modelRoot` that serves the locale `identifier`, or nothing.
-// Names compare case-insensitively with '_' and '-' alike; a codeset (".UTF-8") or modifier
-// ("@euro") is ignored; a bare language finds its only model; "", "C" and "POSIX" mean en-us.
-// The identifier is only matched against the directory's listing, never joined into a path.
-std::optional<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier);
+// Whether every file of `model` is present and sound. The library exits the process or crashes on
+// a missing or damaged file instead of reporting an error, so this runs before every load; the
+// failure names the first damaged file and what is wrong with it.
+Status checkModel(const ModelPaths& model);
 
 }  // namespace mic

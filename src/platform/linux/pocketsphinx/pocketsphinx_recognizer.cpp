@@ -20,10 +20,12 @@ namespace {
 // ps_init overlaps the start of capture instead of delaying the first words.
 class ModelLoad {
  public:
+  using Loaded = Result<std::unique_ptr<PocketSphinxDecoder>>;
+
   static std::shared_ptr<ModelLoad> start(const ModelPaths& model) {
     auto load = std::make_shared<ModelLoad>();
     startRecognizerThread([load, model] {
-      auto result = PocketSphinxDecoder::load(model);
+      Loaded result = decoderOf(PocketSphinxDecoder::load(model));
       std::lock_guard lock(load->mutex_);
       load->result_ = std::move(result);
       load->done_ = true;
@@ -32,15 +34,14 @@ class ModelLoad {
     return load;
   }
 
-  // Blocks until the load ends or `stop` is set (then returns nothing). Hands the decoder out
-  // once: a later caller gets an error.
-  std::optional<std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string>> take(
-      const std::atomic<bool>& stop) {
+  // Blocks until the load ends or `stop` is set (then fails: the caller was cancelled). Hands the
+  // decoder out once: a later caller gets a failure.
+  Loaded take(const std::atomic<bool>& stop) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return done_ || stop.load(); });
-    if (!done_) return std::nullopt;
-    auto result = std::move(result_);
-    result_ = std::string("speech model already in use");
+    if (!done_) return Status::failure("speech recognition was cancelled");
+    Loaded result = std::move(result_);
+    result_ = Status::failure("speech model already in use");
     return result;
   }
 
@@ -54,8 +55,18 @@ class ModelLoad {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool done_ = false;
-  std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> result_;
+  Loaded result_ = Status::failure("speech model not loaded yet");
+
+  static Loaded decoderOf(std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> loaded) {
+    if (auto* error = std::get_if<std::string>(&loaded)) return Status::failure(*error);
+    return std::move(std::get<0>(loaded));
+  }
 };
+
+// The utterance's outcome as a Status: its description of a failure, empty on success.
+Status utteranceStatus(const std::string& error) {
+  return error.empty() ? Status() : Status::failure(error);
+}
 
 // What a task's worker and the task handle share; the worker owns the decoder.
 struct TaskState {
@@ -80,25 +91,27 @@ class Feeder {
  public:
   explicit Feeder(PocketSphinxUtterance& utterance) : utterance_(utterance) {}
 
-  std::string feed(const AudioChunk& chunk) {
+  Status feed(const AudioChunk& chunk) {
     if (!resampler_ || resampler_->inputRate() != chunk.format.sampleRate ||
         resampler_->channels() != chunk.format.channelCount) {
-      if (auto error = flush(); !error.empty()) return error;
+      if (Status flushed = flush(); !flushed.ok()) return flushed;
       auto made = Resampler::make(chunk.format.sampleRate, chunk.format.channelCount);
-      if (auto* error = std::get_if<std::string>(&made)) return *error;
-      resampler_ = std::move(std::get<0>(made));
+      if (!made) return made.status();
+      resampler_ = std::move(made).value();
     }
     samples_.clear();
-    if (!resampler_->process(chunk.samples, samples_)) return "audio resampling failed";
-    return utterance_.feed(samples_);
+    if (Status processed = resampler_->process(chunk.samples, samples_); !processed.ok()) {
+      return processed;
+    }
+    return utteranceStatus(utterance_.feed(samples_));
   }
 
-  std::string flush() {
+  Status flush() {
     if (!resampler_) return {};
     samples_.clear();
-    if (!resampler_->flush(samples_)) return "audio resampling failed";
+    if (Status flushed = resampler_->flush(samples_); !flushed.ok()) return flushed;
     resampler_.reset();
-    return utterance_.feed(samples_);
+    return utteranceStatus(utterance_.feed(samples_));
   }
 
  private:
@@ -109,9 +122,8 @@ class Feeder {
 
 void runRecognition(const std::shared_ptr<TaskState>& state) {
   auto loaded = state->model->take(state->cancelled);
-  if (!loaded) return;  // cancelled while the model loaded
-  if (auto* error = std::get_if<std::string>(&*loaded)) return state->fail(*error);
-  std::unique_ptr<PocketSphinxDecoder> decoder = std::move(std::get<0>(*loaded));
+  if (!loaded) return state->fail(loaded.status().message());  // silent once cancelled
+  std::unique_ptr<PocketSphinxDecoder> decoder = std::move(loaded).value();
 
   PocketSphinxUtterance utterance(*decoder, WarmUpPolicy{});
   Feeder feeder(utterance);
@@ -123,13 +135,13 @@ void runRecognition(const std::shared_ptr<TaskState>& state) {
       case AudioQueue::Wait::interrupted:
         return;
       case AudioQueue::Wait::closed: {
-        std::string error = feeder.flush();
-        if (error.empty()) error = utterance.finish();
-        if (!error.empty()) return state->fail(error);
+        Status finished = feeder.flush();
+        if (finished.ok()) finished = utteranceStatus(utterance.finish());
+        if (!finished.ok()) return state->fail(finished.message());
         return state->succeed(utterance.hypothesis(), true);
       }
       case AudioQueue::Wait::chunk:
-        if (auto error = feeder.feed(chunk); !error.empty()) return state->fail(error);
+        if (Status fed = feeder.feed(chunk); !fed.ok()) return state->fail(fed.message());
         if (state->cancelled) return;
         if (state->reportPartials && utterance.hypothesis() != reported) {
           reported = utterance.hypothesis();
@@ -162,18 +174,22 @@ class PocketSphinxTask : public RecognitionTask {
   // Never waits for the worker: it notices at its next chunk, or at once when it is waiting.
   void cancel() override {
     state_->cancelled = true;
-    state_->audio->interrupt();
-    state_->model->wake();
+    if (state_->audio) state_->audio->interrupt();
+    if (state_->model) state_->model->wake();  // none for a damaged model
   }
 
  private:
   std::shared_ptr<TaskState> state_;
 };
 
+// A recognizer for an installed model. A damaged model is never handed to the library (which
+// would exit or crash on it): its tasks report the damage as their recognition failure instead.
 class PocketSphinxRecognizer : public SpeechRecognizer {
  public:
-  explicit PocketSphinxRecognizer(ModelPaths model)
-      : model_(std::move(model)), preloaded_(ModelLoad::start(model_)) {}
+  PocketSphinxRecognizer(ModelPaths model, Status modelCheck)
+      : model_(std::move(model)),
+        modelCheck_(modelCheck.withContext("speech model is damaged")),
+        preloaded_(modelCheck_.ok() ? ModelLoad::start(model_) : nullptr) {}
 
   bool supportsOnDeviceRecognition() const override { return true; }
 
@@ -182,6 +198,10 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
       RecognitionResultHandler handler) override {
     auto state = std::make_shared<TaskState>();
     state->handler = std::move(handler);
+    if (!modelCheck_.ok()) {
+      startRecognizerThread([state, error = modelCheck_.message()] { state->fail(error); });
+      return std::make_shared<PocketSphinxTask>(state);
+    }
     // The first task gets the model loading since makeRecognizer; any later one loads its own.
     state->model = preloaded_ ? std::exchange(preloaded_, nullptr) : ModelLoad::start(model_);
     auto ours = std::dynamic_pointer_cast<PocketSphinxRequest>(request);
@@ -200,6 +220,7 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
 
  private:
   ModelPaths model_;
+  Status modelCheck_;
   std::shared_ptr<ModelLoad> preloaded_;
 };
 
@@ -216,9 +237,11 @@ class PocketSphinxService : public SpeechRecognitionService {
   }
 
   std::shared_ptr<SpeechRecognizer> makeRecognizer(const Locale& locale) override {
+    // Only a language with no model at all has no recognizer; a damaged one fails its tasks.
     auto model = locateModel(modelRoot_, locale.identifier);
     if (!model) return nullptr;
-    return std::make_shared<PocketSphinxRecognizer>(std::move(*model));
+    Status check = checkModel(*model);
+    return std::make_shared<PocketSphinxRecognizer>(std::move(model).value(), std::move(check));
   }
 
   std::shared_ptr<SpeechRecognitionRequest> makeRequest() override {

@@ -15,9 +15,8 @@ int16_t toInt16(float sample) {
 
 }  // namespace
 
-std::variant<std::unique_ptr<Resampler>, std::string> Resampler::make(double inputRate,
-                                                                      uint32_t channels) {
-  if (!(inputRate > 0) || channels == 0) return std::string("unusable audio format");
+Result<std::unique_ptr<Resampler>> Resampler::make(double inputRate, uint32_t channels) {
+  if (!(inputRate > 0) || channels == 0) return Status::failure("unusable audio format");
   soxr* handle = nullptr;
   if (inputRate != kOutputRate) {
     soxr_error_t error = nullptr;
@@ -27,7 +26,8 @@ std::variant<std::unique_ptr<Resampler>, std::string> Resampler::make(double inp
     handle = soxr_create(inputRate, kOutputRate, 1, &error, &io, &quality, nullptr);
     if (error || !handle) {
       if (handle) soxr_delete(handle);
-      return std::string("audio resampling failed: ") + (error ? error : "unknown error");
+      return Status::failure(std::string("audio resampling failed: ") +
+                             (error ? error : "unknown error"));
     }
   }
   return std::unique_ptr<Resampler>(new Resampler(inputRate, channels, handle));
@@ -40,9 +40,9 @@ Resampler::~Resampler() {
   if (soxr_) soxr_delete(soxr_);
 }
 
-bool Resampler::process(std::span<const float> interleaved, std::vector<int16_t>& out) {
+Status Resampler::process(std::span<const float> interleaved, std::vector<int16_t>& out) {
   const size_t frames = interleaved.size() / channels_;
-  if (frames == 0) return true;
+  if (frames == 0) return {};
   const float* mono = interleaved.data();
   if (channels_ > 1) {
     // Averaging keeps a voice that is on one channel only at half level, which is plenty.
@@ -57,12 +57,12 @@ bool Resampler::process(std::span<const float> interleaved, std::vector<int16_t>
   return run(mono, frames, out);
 }
 
-bool Resampler::flush(std::vector<int16_t>& out) { return run(nullptr, 0, out); }
+Status Resampler::flush(std::vector<int16_t>& out) { return run(nullptr, 0, out); }
 
-bool Resampler::run(const float* mono, size_t frames, std::vector<int16_t>& out) {
+Status Resampler::run(const float* mono, size_t frames, std::vector<int16_t>& out) {
   if (!soxr_) {
     for (size_t f = 0; f < frames; ++f) out.push_back(toInt16(mono[f]));
-    return true;
+    return {};
   }
   // On a flush (no input) soxr is called until it has nothing left to give.
   const size_t room =
@@ -71,15 +71,18 @@ bool Resampler::run(const float* mono, size_t frames, std::vector<int16_t>& out)
   for (;;) {
     size_t used = 0;
     size_t produced = 0;
-    if (soxr_process(soxr_, mono, frames, &used, converted_.data(), room, &produced)) return false;
+    if (soxr_error_t error =
+            soxr_process(soxr_, mono, frames, &used, converted_.data(), room, &produced)) {
+      return Status::failure(std::string("audio resampling failed: ") + error);
+    }
     for (size_t i = 0; i < produced; ++i) out.push_back(toInt16(converted_[i]));
     if (!mono) {
-      if (produced == 0) return true;
+      if (produced == 0) return {};
       continue;
     }
     mono += used;
     frames -= used;
-    if (frames == 0 || (used == 0 && produced == 0)) return true;
+    if (frames == 0 || (used == 0 && produced == 0)) return {};
   }
 }
 

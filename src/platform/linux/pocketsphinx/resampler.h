@@ -4,8 +4,9 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
+
+#include "platform/linux/status.h"
 
 struct soxr;
 
@@ -18,8 +19,7 @@ class Resampler {
   static constexpr double kOutputRate = 16000;
 
   // A resampler, or the reason none could be made (a rate or channel count of 0, a library error).
-  static std::variant<std::unique_ptr<Resampler>, std::string> make(double inputRate,
-                                                                    uint32_t channels);
+  static Result<std::unique_ptr<Resampler>> make(double inputRate, uint32_t channels);
   ~Resampler();
   Resampler(const Resampler&) = delete;
   Resampler& operator=(const Resampler&) = delete;
@@ -27,14 +27,14 @@ class Resampler {
   double inputRate() const { return inputRate_; }
   uint32_t channels() const { return channels_; }
 
-  // Appends the output for `interleaved` (whole frames) to `out`. False on a library error.
-  bool process(std::span<const float> interleaved, std::vector<int16_t>& out);
+  // Appends the output for `interleaved` (whole frames) to `out`; fails on a library error.
+  Status process(std::span<const float> interleaved, std::vector<int16_t>& out);
   // Appends what the filter still holds; call once when the input has ended.
-  bool flush(std::vector<int16_t>& out);
+  Status flush(std::vector<int16_t>& out);
 
  private:
   Resampler(double inputRate, uint32_t channels, soxr* handle);
-  bool run(const float* mono, size_t frames, std::vector<int16_t>& out);
+  Status run(const float* mono, size_t frames, std::vector<int16_t>& out);
 
   double inputRate_;
   uint32_t channels_;
