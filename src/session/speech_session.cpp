@@ -28,12 +28,12 @@ SpeechSession::SpeechSession(std::optional<std::string> localeIdentifier, Platfo
       lastChange_(platform.clock.now()) {}
 
 bool SpeechSession::hasRequest() const {
-  std::lock_guard lock(requestMutex_);
+  MutexLock lock(requestMutex_);
   return request_ != nullptr;
 }
 
 std::shared_ptr<SpeechRecognitionRequest> SpeechSession::takeRequest() {
-  std::lock_guard lock(requestMutex_);
+  MutexLock lock(requestMutex_);
   return request_;
 }
 
@@ -51,7 +51,7 @@ void SpeechSession::cleanUp() {
   }
   std::shared_ptr<SpeechRecognitionRequest> request;
   {
-    std::lock_guard lock(requestMutex_);
+    MutexLock lock(requestMutex_);
     request = std::move(request_);
     request_.reset();
   }
@@ -136,7 +136,7 @@ void SpeechSession::beginRecognition() {
   request->setRequiresOnDeviceRecognition(true);
   request->setShouldReportPartialResults(true);
   {
-    std::lock_guard lock(requestMutex_);
+    MutexLock lock(requestMutex_);
     request_ = request;
   }
 

@@ -2,11 +2,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/mutex.h"
 #include "platform/platform.h"
 
 namespace mic {
@@ -76,8 +76,8 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   const std::optional<std::string> localeIdentifier_;
   const std::unique_ptr<AudioEngine> engine_;
   // The one field the audio thread reads: guarded so its read cannot race cleanUp.
-  mutable std::mutex requestMutex_;
-  std::shared_ptr<SpeechRecognitionRequest> request_;
+  mutable Mutex requestMutex_;
+  std::shared_ptr<SpeechRecognitionRequest> request_ GUARDED_BY(requestMutex_);
   std::shared_ptr<RecognitionTask> task_;
   std::shared_ptr<SpeechRecognizer> recognizer_;
   std::string lastText_;

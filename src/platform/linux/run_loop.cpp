@@ -18,7 +18,7 @@ class RunLoop::TimerHandle : public RepeatingTimer {
   TimerHandle(RunLoop& loop, std::shared_ptr<Timer> timer)
       : loop_(loop), timer_(std::move(timer)) {}
   void invalidate() override {
-    std::lock_guard lock(loop_.mutex_);
+    MutexLock lock(loop_.mutex_);
     timer_->valid = false;
   }
 
@@ -39,41 +39,41 @@ std::chrono::steady_clock::duration toDuration(double seconds) {
 // Notifying under the lock: a poster on another thread never touches the loop after the loop
 // could have seen its work.
 void RunLoop::post(Work work) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   posted_.push_back(std::move(work));
-  wake_.notify_one();
+  wake_.notifyOne();
 }
 
 void RunLoop::postAfter(double seconds, Work work) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   delayed_.emplace(std::make_pair(Clock::now() + toDuration(seconds), sequence_++),
                    std::move(work));
-  wake_.notify_one();
+  wake_.notifyOne();
 }
 
 std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSeconds, Work handler) {
   std::shared_ptr<Timer> timer;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto interval = toDuration(intervalSeconds);
     timer = std::make_shared<Timer>(
         Timer{interval, Clock::now() + interval, sequence_++, std::move(handler)});
     timers_.push_back(timer);
   }
-  wake_.notify_one();
+  wake_.notifyOne();
   return std::make_shared<TimerHandle>(*this, timer);
 }
 
 void RunLoop::runInBackground(Work work) { std::thread(std::move(work)).detach(); }
 
 void RunLoop::quit() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   quit_ = true;
-  wake_.notify_one();
+  wake_.notifyOne();
 }
 
 void RunLoop::run() {
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   while (!quit_) {
     Work work;
     if (!posted_.empty()) {
@@ -95,7 +95,7 @@ void RunLoop::run() {
         if (due.first == Clock::time_point::max()) {
           wake_.wait(lock);
         } else {
-          wake_.wait_until(lock, due.first);
+          wake_.waitUntil(lock, due.first);
         }
         continue;
       }
@@ -107,7 +107,7 @@ void RunLoop::run() {
         work = [this, dueTimer] {
           bool valid;
           {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             valid = dueTimer->valid;
           }
           if (valid) dueTimer->handler();

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/main_loop.h"
+#include "platform/mutex.h"
 
 namespace mic {
 
@@ -30,13 +29,13 @@ class RunLoop : public MainLoop {
   struct Timer;
   class TimerHandle;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Work> posted_;
-  std::multimap<std::pair<Clock::time_point, uint64_t>, Work> delayed_;
-  std::vector<std::shared_ptr<Timer>> timers_;
-  uint64_t sequence_ = 0;
-  bool quit_ = false;
+  Mutex mutex_;
+  CondVar wake_;
+  std::deque<Work> posted_ GUARDED_BY(mutex_);
+  std::multimap<std::pair<Clock::time_point, uint64_t>, Work> delayed_ GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<Timer>> timers_ GUARDED_BY(mutex_);
+  uint64_t sequence_ GUARDED_BY(mutex_) = 0;
+  bool quit_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace mic

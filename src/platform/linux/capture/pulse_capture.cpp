@@ -4,12 +4,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/mutex.h"
 
 namespace mic {
 namespace {
@@ -101,14 +101,14 @@ class PulseServer final : public PulseConnection {
   // Main thread only: answers given without libpulse's thread.
   std::vector<std::thread> answerThreads_;
 
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool settled_ = false;
-  PulseReach reach_ = PulseReach::failed;
-  int error_ = PA_ERR_UNKNOWN;
-  bool queried_ = false;
-  AudioFormat format_;
-  std::string sourceName_;
+  mutable Mutex mutex_;
+  CondVar changed_;
+  bool settled_ GUARDED_BY(mutex_) = false;
+  PulseReach reach_ GUARDED_BY(mutex_) = PulseReach::failed;
+  int error_ GUARDED_BY(mutex_) = PA_ERR_UNKNOWN;
+  bool queried_ GUARDED_BY(mutex_) = false;
+  AudioFormat format_ GUARDED_BY(mutex_);
+  std::string sourceName_ GUARDED_BY(mutex_);
 };
 
 PulseServer::PulseServer() {
@@ -181,7 +181,7 @@ void PulseServer::onAnswer(pa_mainloop_api* api, pa_defer_event* event, void* da
   api->defer_free(event);  // deletes `answer`
   std::optional<PulseReach> reach;
   {
-    std::lock_guard lock(self->mutex_);
+    MutexLock lock(self->mutex_);
     if (self->settled_) reach = self->reach_;
   }
   if (reach) {
@@ -196,35 +196,35 @@ void PulseServer::destroyAnswer(pa_mainloop_api*, pa_defer_event*, void* answer)
 }
 
 PulseReach PulseServer::waitSettled() {
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, kSettleWait, [this] { return settled_; });
+  MutexLock lock(mutex_);
+  changed_.waitFor(lock, kSettleWait, [this]() REQUIRES(mutex_) { return settled_; });
   return settled_ ? reach_ : PulseReach::failed;
 }
 
 AudioFormat PulseServer::waitFormat(std::string* sourceName) {
   if (waitSettled() != PulseReach::connected) return {};
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, kQueryWait, [this] { return queried_; });
+  MutexLock lock(mutex_);
+  changed_.waitFor(lock, kQueryWait, [this]() REQUIRES(mutex_) { return queried_; });
   if (!queried_) return {};
   if (sourceName) *sourceName = sourceName_;
   return format_;
 }
 
 int PulseServer::error() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return error_;
 }
 
 void PulseServer::settle(PulseReach reach, int error) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (settled_) return;
     settled_ = true;
     reach_ = reach;
     error_ = error;
     if (reach != PulseReach::connected) queried_ = true;
   }
-  changed_.notify_all();
+  changed_.notifyAll();
   if (connectTimer_) {
     api()->time_free(connectTimer_);
     connectTimer_ = nullptr;
@@ -247,11 +247,11 @@ void PulseServer::onContextState(pa_context* context, void* data) {
       self->settle(classify(error), error);
       {
         // Also the end of a connection that worked: the server went away.
-        std::lock_guard lock(self->mutex_);
+        MutexLock lock(self->mutex_);
         self->error_ = error ? error : PA_ERR_CONNECTIONTERMINATED;
         self->queried_ = true;
       }
-      self->changed_.notify_all();
+      self->changed_.notifyAll();
       break;
     }
     default:
@@ -302,13 +302,13 @@ void PulseServer::onSourceInfo(pa_context*, const pa_source_info* info, int eol,
 
 void PulseServer::finishQuery() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (queried_) return;
     queried_ = true;
     format_ = foundFormat_;
     sourceName_ = foundSource_;
   }
-  changed_.notify_all();
+  changed_.notifyAll();
 }
 
 class PulseCapture final : public CaptureSource {
@@ -333,10 +333,10 @@ class PulseCapture final : public CaptureSource {
   pa_stream* stream_ = nullptr;
   FrameCollector* collector_ = nullptr;
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  StreamState state_ = StreamState::idle;
-  int streamError_ = PA_OK;
+  Mutex mutex_;
+  CondVar changed_;
+  StreamState state_ GUARDED_BY(mutex_) = StreamState::idle;
+  int streamError_ GUARDED_BY(mutex_) = PA_OK;
   std::atomic<bool> running_ = false;
 };
 
@@ -365,7 +365,7 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector) {
     if (!stream_) return pulseError(pa_context_errno(context));
     collector_ = &collector;
     {
-      std::lock_guard stateLock(mutex_);
+      MutexLock stateLock(mutex_);
       state_ = StreamState::connecting;
       streamError_ = PA_OK;
     }
@@ -387,8 +387,9 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector) {
 
   int error = PA_ERR_TIMEOUT;
   {
-    std::unique_lock stateLock(mutex_);
-    changed_.wait_for(stateLock, kStreamWait, [this] { return state_ != StreamState::connecting; });
+    MutexLock stateLock(mutex_);
+    changed_.waitFor(stateLock, kStreamWait,
+                     [this]() REQUIRES(mutex_) { return state_ != StreamState::connecting; });
     if (state_ == StreamState::ready) return {};
     if (state_ == StreamState::ended) error = streamError_;
   }
@@ -414,7 +415,7 @@ void PulseCapture::releaseStream() {
     stream_ = nullptr;
   }
   collector_ = nullptr;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   state_ = StreamState::idle;
 }
 
@@ -425,7 +426,7 @@ void PulseCapture::onStreamState(pa_stream* stream, void* data) {
     return;
   }
   {
-    std::lock_guard lock(self->mutex_);
+    MutexLock lock(self->mutex_);
     if (state == PA_STREAM_READY) {
       self->state_ = StreamState::ready;
       self->running_ = true;
@@ -435,7 +436,7 @@ void PulseCapture::onStreamState(pa_stream* stream, void* data) {
       self->running_ = false;
     }
   }
-  self->changed_.notify_all();
+  self->changed_.notifyAll();
 }
 
 void PulseCapture::onRead(pa_stream* stream, size_t, void* data) {

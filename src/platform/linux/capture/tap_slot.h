@@ -1,9 +1,9 @@
 #pragma once
 
-#include <mutex>
 #include <utility>
 
 #include "platform/audio_input.h"
+#include "platform/mutex.h"
 
 namespace mic {
 
@@ -13,14 +13,14 @@ namespace mic {
 class TapSlot {
  public:
   void install(AudioTapBlock block) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     block_ = std::move(block);
   }
 
   void remove() {
     AudioTapBlock old;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       old = std::move(block_);
       block_ = nullptr;
     }
@@ -28,18 +28,18 @@ class TapSlot {
   }
 
   bool installed() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<bool>(block_);
   }
 
   void deliver(const AudioPCMBuffer& buffer, const AudioTime& when) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (block_) block_(buffer, when);
   }
 
  private:
-  std::mutex mutex_;
-  AudioTapBlock block_;
+  Mutex mutex_;
+  AudioTapBlock block_ GUARDED_BY(mutex_);
 };
 
 }  // namespace mic

@@ -5,27 +5,27 @@ namespace mic {
 void AudioQueue::push(AudioFormat format, std::span<const float> interleaved) {
   AudioChunk chunk{format, std::vector<float>(interleaved.begin(), interleaved.end())};
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (closed_) return;  // audio after endAudio has no utterance to join
     chunks_.push_back(std::move(chunk));
   }
-  ready_.notify_one();
+  ready_.notifyOne();
 }
 
 void AudioQueue::close() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     closed_ = true;
   }
-  ready_.notify_all();
+  ready_.notifyAll();
 }
 
 void AudioQueue::interrupt() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     interrupted_ = true;
   }
-  ready_.notify_all();
+  ready_.notifyAll();
 }
 
 std::optional<AudioQueue::Wait> AudioQueue::takeLocked(AudioChunk& chunk) {
@@ -44,9 +44,9 @@ AudioQueue::Wait AudioQueue::pop(AudioChunk& chunk) {
   // thread allocated can wait on the allocator, and the audio thread must never wait on that.
   AudioChunk spent = std::move(chunk);
   spent = {};
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   std::optional<Wait> result;
-  ready_.wait(lock, [&] { return (result = takeLocked(chunk)).has_value(); });
+  ready_.wait(lock, [&]() REQUIRES(mutex_) { return (result = takeLocked(chunk)).has_value(); });
   return *result;
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "platform/audio_input.h"
+#include "platform/mutex.h"
 
 namespace mic {
 
@@ -37,13 +36,13 @@ class AudioQueue {
   Wait pop(AudioChunk& chunk);
 
  private:
-  std::optional<Wait> takeLocked(AudioChunk& chunk);
+  std::optional<Wait> takeLocked(AudioChunk& chunk) REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<AudioChunk> chunks_;
-  bool closed_ = false;
-  bool interrupted_ = false;
+  Mutex mutex_;
+  CondVar ready_;
+  std::deque<AudioChunk> chunks_ GUARDED_BY(mutex_);
+  bool closed_ GUARDED_BY(mutex_) = false;
+  bool interrupted_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace mic

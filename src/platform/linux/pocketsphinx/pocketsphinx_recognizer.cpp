@@ -1,8 +1,6 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <utility>
 #include <variant>
 
@@ -12,6 +10,7 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_threads.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
 #include "platform/linux/pocketsphinx/resampler.h"
+#include "platform/mutex.h"
 
 namespace mic {
 namespace {
@@ -26,10 +25,10 @@ class ModelLoad {
     auto load = std::make_shared<ModelLoad>();
     startRecognizerThread([load, model] {
       Loaded result = decoderOf(PocketSphinxDecoder::load(model));
-      std::lock_guard lock(load->mutex_);
+      MutexLock lock(load->mutex_);
       load->result_ = std::move(result);
       load->done_ = true;
-      load->changed_.notify_all();
+      load->changed_.notifyAll();
     });
     return load;
   }
@@ -37,8 +36,8 @@ class ModelLoad {
   // Blocks until the load ends or `stop` is set (then fails: the caller was cancelled). Hands the
   // decoder out once: a later caller gets a failure.
   Loaded take(const std::atomic<bool>& stop) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return done_ || stop.load(); });
+    MutexLock lock(mutex_);
+    changed_.wait(lock, [&]() REQUIRES(mutex_) { return done_ || stop.load(); });
     if (!done_) return Status::failure("speech recognition was cancelled");
     Loaded result = std::move(result_);
     result_ = Status::failure("speech model already in use");
@@ -47,15 +46,15 @@ class ModelLoad {
 
   // Wakes a take() that should look at its stop flag again.
   void wake() {
-    std::lock_guard lock(mutex_);
-    changed_.notify_all();
+    MutexLock lock(mutex_);
+    changed_.notifyAll();
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool done_ = false;
-  Loaded result_ = Status::failure("speech model not loaded yet");
+  Mutex mutex_;
+  CondVar changed_;
+  bool done_ GUARDED_BY(mutex_) = false;
+  Loaded result_ GUARDED_BY(mutex_) = Status::failure("speech model not loaded yet");
 
   static Loaded decoderOf(std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> loaded) {
     if (auto* error = std::get_if<std::string>(&loaded)) return Status::failure(*error);
