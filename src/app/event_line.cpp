@@ -3,6 +3,9 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <utf8proc.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,50 +14,30 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// Length of the valid UTF-8 sequence that starts at `i`, or 0 if the bytes there are not one.
-// Rejects overlong forms, surrogates and code points above U+10FFFF.
-size_t validSequenceLength(std::string_view s, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-  const uint8_t b0 = byte(i);
-  size_t length;
-  uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (b0 < 0x80) return 1;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > s.size()) return 0;
-  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  }
-  return length;
+const utf8proc_uint8_t* bytesAt(std::string_view s, size_t i) {
+  return reinterpret_cast<const utf8proc_uint8_t*>(s.data() + i);
 }
 
-// Length of the maximal prefix of an invalid sequence at `i` that a decoder would consume before
-// noticing the fault, so that each broken sequence becomes one U+FFFD (the usual practice).
+// Length of the valid UTF-8 sequence that starts at `i`, or 0 if the bytes there are not one
+// (overlong forms, surrogates and code points above U+10FFFF are not).
+size_t validSequenceLength(std::string_view s, size_t i) {
+  utf8proc_int32_t c;
+  const auto n = utf8proc_iterate(bytesAt(s, i), static_cast<utf8proc_ssize_t>(s.size() - i), &c);
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+// How many bytes of an invalid sequence at `i` one U+FFFD replaces: the longest start of a
+// well-formed sequence found there, at least one byte (the usual practice). A start of k bytes is
+// well-formed when some continuation completes it; past the second byte any continuation byte
+// will do, so completing it with 0x80 bytes and asking utf8proc tells.
 size_t invalidSequenceLength(std::string_view s, size_t i) {
-  const auto b0 = static_cast<uint8_t>(s[i]);
-  size_t expected = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 ? 2 : 1;
-  if (expected == 1 || b0 > 0xF4) return 1;
-  uint8_t lo = 0x80, hi = 0xBF;
-  if (b0 == 0xE0) lo = 0xA0;
-  if (b0 == 0xED) hi = 0x9F;
-  if (b0 == 0xF0) lo = 0x90;
-  if (b0 == 0xF4) hi = 0x8F;
+  const auto expected = static_cast<size_t>(std::max<int>(utf8proc_utf8class[bytesAt(s, i)[0]], 1));
   size_t k = 1;
   while (k < expected && i + k < s.size()) {
-    const auto b = static_cast<uint8_t>(s[i + k]);
-    if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
+    utf8proc_uint8_t probe[4] = {0x80, 0x80, 0x80, 0x80};
+    std::copy_n(bytesAt(s, i), k + 1, probe);
+    utf8proc_int32_t c;
+    if (utf8proc_iterate(probe, static_cast<utf8proc_ssize_t>(expected), &c) < 0) break;
     ++k;
   }
   return k;

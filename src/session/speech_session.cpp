@@ -39,16 +39,20 @@ std::shared_ptr<SpeechRecognitionRequest> SpeechSession::takeRequest() {
 
 // --- Endings ---
 
-void SpeechSession::cleanUp() {
-  if (timer_) {
-    timer_->invalidate();
-    timer_.reset();
-  }
+void SpeechSession::stopMicrophone() {
   if (engine_->isRunning()) engine_->stop();
   if (tapInstalled_) {
     engine_->inputNode().removeTap(kInputBus);
     tapInstalled_ = false;
   }
+}
+
+void SpeechSession::cleanUp() {
+  if (timer_) {
+    timer_->invalidate();
+    timer_.reset();
+  }
+  stopMicrophone();
   std::shared_ptr<SpeechRecognitionRequest> request;
   {
     MutexLock lock(requestMutex_);
@@ -231,11 +235,7 @@ void SpeechSession::onListeningLimit() { stopInput(); }
 void SpeechSession::stopInput() {
   if (finished_ || stopping_) return;
   stopping_ = true;
-  if (engine_->isRunning()) engine_->stop();
-  if (tapInstalled_) {
-    engine_->inputNode().removeTap(kInputBus);
-    tapInstalled_ = false;
-  }
+  stopMicrophone();
   if (auto request = takeRequest()) request->endAudio();
   emit_("status", "finishing transcript");
   platform_.mainLoop.postAfter(kDrainTime,

@@ -68,6 +68,8 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   void watchStandardInput();
   void onListeningLimit();
   void finishAfterDrain();
+  // Stops the engine and removes the tap, so no buffer arrives after it returns.
+  void stopMicrophone();
   std::shared_ptr<SpeechRecognitionRequest> takeRequest();
 
   Platform platform_;

@@ -8,7 +8,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 clang++ -std=c++20 -O1 -g -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
   -fno-sanitize-recover=all -Isrc tests/fuzz/event_line_fuzz.cpp src/app/event_line.cpp \
-  -o "$out/event_line_fuzz"
+  $(pkg-config --cflags --libs libutf8proc) -o "$out/event_line_fuzz"
 mkdir -p "$out/corpus"
 # New inputs go to a scratch corpus; the kept seeds stay as they are.
 "$out/event_line_fuzz" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
