@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import Run, check_stream, env_with
+from harness import Run, check_stream, env_with
 from reliability import (FINISHING, LISTENING, MODEL_DIR, NO_SPEECH, REQUESTING, UNAVAILABLE,
                          normalized, slack, tally, touched_paths)
 

@@ -13,7 +13,7 @@ import time
 
 import pytest
 
-from conftest import Run, check_stream, env_with, play, synthesize
+from harness import Run, check_stream, env_with, play, synthesize
 from reliability import (FINISHING, LISTENING, MODEL_DIR, NO_SPEECH, REQUESTING, UNAVAILABLE,
                          expected_status, need_namespace, private_mic, slack, tally, terminal_of,
                          with_model)

@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from conftest import Run, check_stream, env_with, play, synthesize
+from harness import Run, check_stream, env_with, play, synthesize
 from reliability import sanitizer, tally
 
 MEMCHECK_FAILED = 99

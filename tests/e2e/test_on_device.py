@@ -4,9 +4,8 @@ import shutil
 
 import pytest
 
-from conftest import Run, check_stream, env_with, play, synthesize
+from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
 from reliability import need_namespace, slack, socket_calls, tally
-from wer import word_error_rate
 
 SENTENCE = "the quick brown fox jumps over the lazy dog"
 MAX_WER = 0.34  # as for any transcript of flite's voice

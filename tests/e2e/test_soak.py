@@ -4,9 +4,8 @@ import time
 
 import pytest
 
-from conftest import Run, check_stream, env_with, play, synthesize
+from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
 from reliability import NO_SPEECH, slack, tally
-from wer import word_error_rate
 
 RUNS = 50
 SENTENCES = ["turn on the light", "what time is it", "call my mother", "open the door please",

@@ -2,8 +2,7 @@
 import subprocess
 import time
 
-from conftest import Run, check_stream, env_with, play, synthesize
-from wer import word_error_rate
+from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
 
 SENTENCE = "the quick brown fox jumps over the lazy dog"
 # The model decodes flite's voice at roughly 6 to 13 percent WER (measured); allow for a bad day.

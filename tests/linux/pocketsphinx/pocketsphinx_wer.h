@@ -1,7 +1,7 @@
 #pragma once
 
-// Word error rate: word-level edit distance between a reference and a hypothesis, case-insensitive,
-// punctuation other than apostrophes ignored. Shared by the recognizer's tests and the benchmark.
+// Word error rate for the recognizer's tests: the definition stated with word_error_rate in
+// tests/e2e/harness.py, which the end-to-end tests and the benchmark use, computed the same way.
 
 #include <algorithm>
 #include <cctype>
@@ -44,12 +44,10 @@ inline size_t wordErrors(const std::string& reference, const std::string& hypoth
   return previous[hyp.size()];
 }
 
-// Errors per reference word; a hypothesis against an empty reference counts each extra word.
+// Errors per reference word (per one word when the reference has none).
 inline double wordErrorRate(const std::string& reference, const std::string& hypothesis) {
-  const size_t words = werWords(reference).size();
-  const size_t errors = wordErrors(reference, hypothesis);
-  return words ? static_cast<double>(errors) / static_cast<double>(words)
-               : static_cast<double>(errors);
+  const size_t words = std::max<size_t>(werWords(reference).size(), 1);
+  return static_cast<double>(wordErrors(reference, hypothesis)) / static_cast<double>(words);
 }
 
 }  // namespace mic::testing
