@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <unistd.h>
-
 #include <utf8proc.h>
 
 #include <algorithm>
