@@ -27,11 +27,6 @@ SpeechSession::SpeechSession(std::optional<std::string> localeIdentifier, Platfo
       engine_(platform.audio.makeEngine()),
       lastChange_(platform.clock.now()) {}
 
-bool SpeechSession::hasRequest() const {
-  MutexLock lock(requestMutex_);
-  return request_ != nullptr;
-}
-
 std::shared_ptr<SpeechRecognitionRequest> SpeechSession::takeRequest() {
   MutexLock lock(requestMutex_);
   return request_;

@@ -51,16 +51,6 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   void onRecognitionResult(std::optional<RecognitionResult> result,
                            std::optional<RecognitionError> error);
 
-  // Read-only views for tests and the entry.
-  const std::string& lastText() const { return lastText_; }
-  bool heardSpeech() const { return heardSpeech_; }
-  bool tapInstalled() const { return tapInstalled_; }
-  bool stopping() const { return stopping_; }
-  bool finished() const { return finished_; }
-  bool hasRequest() const;
-  bool hasTask() const { return task_ != nullptr; }
-  bool hasTimer() const { return timer_ != nullptr; }
-
  private:
   void handleRecognitionReport(const std::optional<RecognitionResult>& result,
                                const std::optional<RecognitionError>& error);
@@ -78,7 +68,7 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   const std::optional<std::string> localeIdentifier_;
   const std::unique_ptr<AudioEngine> engine_;
   // The one field the audio thread reads: guarded so its read cannot race cleanUp.
-  mutable Mutex requestMutex_;
+  Mutex requestMutex_;
   std::shared_ptr<SpeechRecognitionRequest> request_ GUARDED_BY(requestMutex_);
   std::shared_ptr<RecognitionTask> task_;
   std::shared_ptr<SpeechRecognizer> recognizer_;

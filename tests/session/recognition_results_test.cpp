@@ -38,7 +38,7 @@ TEST_F(Results, FinalResultCompletes) {
   EXPECT_EQ(linesAfterStart(),
             (Lines{{"partial", "hello"}, {"partial", "hello there "}, {"final", "hello there"}}));
   EXPECT_EQ(exitStatus(), 0);
-  EXPECT_FALSE(session->hasRequest());
+  EXPECT_EQ(fake.speech.request->endAudioCount, 1);
   EXPECT_EQ(recognizer->task->cancelCount, 1);
 }
 

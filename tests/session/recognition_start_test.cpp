@@ -14,7 +14,7 @@ TEST_F(Start, SuccessfulStartListensAndArmsEveryTrigger) {
   EXPECT_EQ(engine().node.tapBus, 0u);
   EXPECT_EQ(engine().node.tapBufferSize, 1024u);
   EXPECT_EQ(engine().node.tapFormat.sampleRate, 48000);
-  EXPECT_TRUE(session->tapInstalled());
+  EXPECT_TRUE(engine().node.hasTap());
   ASSERT_TRUE(fake.speech.request);
   EXPECT_TRUE(fake.speech.request->requiresOnDevice);
   EXPECT_TRUE(fake.speech.request->reportsPartials);
@@ -85,7 +85,7 @@ TEST_F(Start, NoUsableInputFormat) {
     other.audio.accessHandler(true);
     other.loop.runPending();
     expectFailedStart(*this, other, "no microphone input is available");
-    EXPECT_FALSE(s->hasRequest()) << "the request made before the check is released";
+    EXPECT_EQ(other.speech.request->endAudioCount, 1) << "the request made before the check ends";
   }
 }
 
@@ -99,8 +99,6 @@ TEST_F(Start, EngineStartFailureTearsDownTapAndTask) {
   EXPECT_EQ(engine().node.removeTapCount, 1);
   EXPECT_EQ(recognizer->task->cancelCount, 1);
   EXPECT_EQ(fake.speech.request->endAudioCount, 1);
-  EXPECT_FALSE(session->hasTask());
-  EXPECT_FALSE(session->hasRequest());
 }
 
 TEST_F(Start, AudioBuffersReachTheRequestUntilInputStops) {

@@ -68,6 +68,13 @@ class SessionTest : public ::testing::Test {
     EXPECT_GE(all.size(), 2u);
     return Lines(all.begin() + std::min<size_t>(2, all.size()), all.end());
   }
+  // Whether the run has stopped listening: "finishing transcript" was written.
+  bool stoppedInput() const {
+    for (const auto& l : fake.lines) {
+      if (l.kind == "status" && l.text == "finishing transcript") return true;
+    }
+    return false;
+  }
   std::optional<int> exitStatus() const {
     if (fake.process.exits.empty()) return std::nullopt;
     EXPECT_EQ(fake.process.exits.size(), 1u) << "the process exited more than once";

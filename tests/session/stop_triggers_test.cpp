@@ -10,9 +10,9 @@ TEST_F(Triggers, PauseAfterWordsStopsInputThenDrains) {
   startListening();  // clock at 0; ticks at 0.2, 0.4, ...
   report("hello");   // lastChange = 0
   fake.loop.advance(1.4);
-  EXPECT_FALSE(session->stopping()) << "exactly 1.4 s of pause does not stop";
+  EXPECT_FALSE(stoppedInput()) << "exactly 1.4 s of pause does not stop";
   fake.loop.advance(0.2);
-  EXPECT_TRUE(session->stopping());
+  EXPECT_TRUE(stoppedInput());
   EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hello"}, kFinishing}));
   EXPECT_FALSE(engine().running);
   EXPECT_FALSE(engine().node.hasTap());
@@ -32,9 +32,9 @@ TEST_F(Triggers, EachChangeRestartsThePause) {
   fake.loop.advance(1.2);
   report("a b");
   fake.loop.advance(1.2);  // 2.4 s since "a", 1.2 s since "a b"
-  EXPECT_FALSE(session->stopping());
+  EXPECT_FALSE(stoppedInput());
   fake.loop.advance(0.4);
-  EXPECT_TRUE(session->stopping());
+  EXPECT_TRUE(stoppedInput());
 }
 
 TEST_F(Triggers, UnchangedReportsDoNotRestartThePause) {
@@ -44,14 +44,14 @@ TEST_F(Triggers, UnchangedReportsDoNotRestartThePause) {
     fake.loop.advance(0.2);
     report("a");
   }
-  EXPECT_TRUE(session->stopping());
+  EXPECT_TRUE(stoppedInput());
 }
 
 TEST_F(Triggers, NoWordsNoSilenceStop) {
   startListening();
   report("   ");
   fake.loop.advance(30);
-  EXPECT_FALSE(session->stopping());
+  EXPECT_FALSE(stoppedInput());
 }
 
 TEST_F(Triggers, BlankTranscriptSwitchesSilenceCheckOffUntilWordsReturn) {
@@ -59,12 +59,11 @@ TEST_F(Triggers, BlankTranscriptSwitchesSilenceCheckOffUntilWordsReturn) {
   report("hello");
   fake.loop.advance(0.4);
   report(" ");
-  EXPECT_FALSE(session->heardSpeech());
   fake.loop.advance(10);
-  EXPECT_FALSE(session->stopping());
+  EXPECT_FALSE(stoppedInput());
   report("hello again");
   fake.loop.advance(1.6);
-  EXPECT_TRUE(session->stopping());
+  EXPECT_TRUE(stoppedInput());
 }
 
 TEST_F(Triggers, StandardInputStopsListening) {
@@ -82,7 +81,7 @@ TEST_F(Triggers, StandardInputStopsListening) {
 TEST_F(Triggers, ListeningLimitStopsAtSixtySeconds) {
   startListening();
   fake.loop.advance(59.999);
-  EXPECT_FALSE(session->stopping());
+  EXPECT_FALSE(stoppedInput());
   fake.loop.advance(0.001);
   EXPECT_EQ(linesAfterStart(), (Lines{kFinishing}));
 }
@@ -118,7 +117,7 @@ TEST_F(Triggers, SecondTriggerWritesNothing) {
   startListening();
   report("hi");
   fake.loop.advance(1.6);  // silence
-  ASSERT_TRUE(session->stopping());
+  ASSERT_TRUE(stoppedInput());
   fake.loop.runBackgroundWork();  // a line
   fake.loop.runPending();
   session->stopInput();
