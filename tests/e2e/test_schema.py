@@ -6,6 +6,8 @@ import pytest
 
 from conftest import EVENT_SCHEMA, check_stream, schema_errors
 
+pytestmark = pytest.mark.core
+
 NO_BREAK_SPACE = "\u00a0"
 
 
