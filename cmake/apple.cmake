@@ -28,4 +28,20 @@ target_link_libraries(mic-transcriber PRIVATE mic_core mic_apple_platform)
 target_link_options(mic-transcriber PRIVATE
   "LINKER:-sectcreate,__TEXT,__info_plist,${MIC_INFO_PLIST}")
 set_property(TARGET mic-transcriber APPEND PROPERTY LINK_DEPENDS ${MIC_INFO_PLIST})
+
+# macOS remembers the microphone and speech permissions by code signature. The linker's ad-hoc
+# signature names the file, not the bundle, so every rebuild would ask again; signed ad hoc with
+# the Info.plist's identifier, the answers outlast rebuilds.
+file(READ ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/apple/Info.plist MIC_INFO_PLIST_TEXT)
+string(REGEX MATCH "<key>CFBundleIdentifier</key>[ \t\r\n]*<string>([^<]+)</string>" _
+             "${MIC_INFO_PLIST_TEXT}")
+set(MIC_BUNDLE_IDENTIFIER ${CMAKE_MATCH_1})
+if(NOT MIC_BUNDLE_IDENTIFIER)
+  message(FATAL_ERROR "no CFBundleIdentifier in src/platform/apple/Info.plist")
+endif()
+find_program(MIC_CODESIGN codesign REQUIRED)
+add_custom_command(TARGET mic-transcriber POST_BUILD
+  COMMAND ${MIC_CODESIGN} -f -s - -i ${MIC_BUNDLE_IDENTIFIER} $<TARGET_FILE:mic-transcriber>
+  COMMENT "Signing mic-transcriber ad hoc as ${MIC_BUNDLE_IDENTIFIER}"
+  VERBATIM)
 install(TARGETS mic-transcriber RUNTIME DESTINATION bin)

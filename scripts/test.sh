@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds mic-transcriber three ways (plain, ASan+UBSan, TSan) and runs every test in each: the unit
-# tests, the Linux platform's tests and the end-to-end suite against a virtual microphone. A fourth
-# build, with clang, only checks the locking annotations.
+# tests, the Linux platform's tests and the end-to-end suite against a virtual microphone on
+# PulseAudio, then the suite's core (tests marked `core`) again on PipeWire. A fourth build, with
+# clang, only checks the locking annotations.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,7 @@ jobs=$(nproc)
 work=$(mktemp -d)
 cleanup() {
   bash tests/e2e/virtual_mic.sh stop "$work/vmic" >/dev/null 2>&1 || true
+  bash tests/e2e/virtual_mic.sh stop "$work/pwmic" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -28,6 +30,10 @@ mkdir -p "$work/vmic"
 PULSE_SERVER=$(bash tests/e2e/virtual_mic.sh start "$work/vmic" </dev/null | sed -n 's/^PULSE_SERVER=//p')
 export PULSE_SERVER
 [[ -n "$PULSE_SERVER" ]] || { echo "the virtual microphone did not start"; exit 1; }
+mkdir -p "$work/pwmic"
+pipewire_server=$(bash tests/e2e/virtual_mic.sh start "$work/pwmic" pipewire </dev/null |
+  sed -n 's/^PULSE_SERVER=//p')
+[[ -n "$pipewire_server" ]] || { echo "the PipeWire virtual microphone did not start"; exit 1; }
 
 # TSan reports races, ASan/UBSan errors: any report fails the run.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -49,10 +55,16 @@ for variant in plain address thread; do
   marks=$([[ $variant == plain ]] && echo "" || echo "not soak and not valgrind")
   MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
     ${marks:+-m "$marks"} tests/e2e
+  echo "== end-to-end core on PipeWire ($variant)"
+  MIC_SOUND_SERVER=pipewire PULSE_SERVER="$pipewire_server" MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider -m core tests/e2e
 done
 
 echo "== benchmark harness (quick, figures only)"
 /usr/bin/python3 bench/run.py --quick --binary build-ci-plain/mic-transcriber
+echo "== benchmark harness on PipeWire (quick, figures only)"
+PULSE_SERVER="$pipewire_server" /usr/bin/python3 bench/run.py --quick \
+  --binary build-ci-plain/mic-transcriber
 build-ci-plain/bench/mic_bench --benchmark_min_time=0.05
 
 echo "== docs and package"

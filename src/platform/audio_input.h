@@ -60,6 +60,11 @@ class AudioEngine {
   virtual bool isRunning() const = 0;
   // Ends capture; no tap call runs after it returns.
   virtual void stop() = 0;
+  // `handler` is called once, on any thread, when capture that start() began ends on its own:
+  // the microphone or the sound server went away and nothing took its place. A move to another
+  // microphone is not an end, and stop() never calls it. Set before start(); the handler must not
+  // call into the engine (it posts to the main queue).
+  virtual void setCaptureEndedHandler(std::function<void()> handler) = 0;
 };
 
 class AudioInputService {

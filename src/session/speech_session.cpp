@@ -157,6 +157,10 @@ void SpeechSession::beginRecognition() {
         if (auto self = weak.lock()) self->onRecognitionResult(std::move(result), std::move(error));
       });
 
+  // Weakly: the engine, which keeps the handler, belongs to the session.
+  engine_->setCaptureEndedHandler([weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->onCaptureEnded();
+  });
   engine_->prepare();
   if (const auto error = engine_->start()) {
     fail("microphone could not start: " + *error);
@@ -226,6 +230,10 @@ void SpeechSession::watchStandardInput() {
 }
 
 void SpeechSession::onListeningLimit() { stopInput(); }
+
+void SpeechSession::onCaptureEnded() {
+  platform_.mainLoop.post([self = shared_from_this()] { self->stopInput(); });
+}
 
 void SpeechSession::stopInput() {
   if (finished_ || stopping_) return;

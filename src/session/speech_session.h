@@ -50,6 +50,9 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   void onAudioBuffer(const AudioPCMBuffer& buffer, const AudioTime& when);
   void onRecognitionResult(std::optional<RecognitionResult> result,
                            std::optional<RecognitionError> error);
+  // Capture ended on its own (the microphone or the sound server went away): listening stops as
+  // a stop trigger stops it.
+  void onCaptureEnded();
 
  private:
   void handleRecognitionReport(const std::optional<RecognitionResult>& result,

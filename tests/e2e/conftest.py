@@ -13,6 +13,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 BINARY = os.environ.get("MIC_TRANSCRIBER", os.path.join(HERE, "..", "..", "build", "mic-transcriber"))
+# Which sound server the virtual microphones run: "pulseaudio", or "pipewire" (with pipewire-pulse
+# serving libpulse). scripts/test.sh runs the tests marked `core` a second time on PipeWire.
+SOUND_SERVER = os.environ.get("MIC_SOUND_SERVER", "pulseaudio")
 
 
 def need(tool):
@@ -33,7 +36,7 @@ def pulse_server():
     if os.environ.get("PULSE_SERVER"):
         yield os.environ["PULSE_SERVER"]
         return
-    need("pulseaudio")
+    need("pulseaudio" if SOUND_SERVER == "pulseaudio" else "pipewire-pulse")
     work = tempfile.mkdtemp(prefix="mic-vmic-")
     script = os.path.join(HERE, "virtual_mic.sh")
     started = subprocess.run(["bash", script, "start", work], capture_output=True, text=True,
@@ -58,6 +61,7 @@ def speech_dir():
 def pytest_configure(config):
     config.addinivalue_line("markers", "soak: many back-to-back runs; plain build only")
     config.addinivalue_line("markers", "valgrind: runs under memcheck; plain build only")
+    config.addinivalue_line("markers", "core: also run against PipeWire (MIC_SOUND_SERVER=pipewire)")
 
 
 def pytest_terminal_summary(terminalreporter):

@@ -88,8 +88,22 @@ class _PrivateMic:
         self.server = started.stdout.strip().splitlines()[-1].split("=", 1)[1]
 
     def pid(self):
-        with open(os.path.join(self.directory, "pulseaudio.pid")) as f:
-            return int(f.read())
+        """The process behind the socket libpulse clients reach: PulseAudio, or pipewire-pulse."""
+        for name in ("pulseaudio.pid", "pipewire-pulse.pid"):
+            with contextlib.suppress(FileNotFoundError), open(os.path.join(self.directory, name)) as f:
+                return int(f.read())
+        raise FileNotFoundError(f"no sound server PID in {self.directory}")
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=dict(os.environ, PULSE_SERVER=self.server),
+                              capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=20)
+
+    def remove_microphone(self):
+        """Unplugs the microphone for good: the source, then the sink whose monitor could take its
+        place, so nothing is left to move the program's stream to."""
+        for module in ("module-remap-source", "module-null-sink"):
+            done = self.pactl("unload-module", module)
+            assert done.returncode == 0, (module, done.stderr)
 
     def kill(self, sig=signal.SIGKILL):
         pid = self.pid()

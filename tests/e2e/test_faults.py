@@ -13,6 +13,7 @@ import time
 
 import pytest
 
+from conftest import SOUND_SERVER
 from harness import Run, check_stream, env_with, play, synthesize
 from reliability import (FINISHING, LISTENING, MODEL_DIR, NO_SPEECH, REQUESTING, UNAVAILABLE,
                          expected_status, need_namespace, private_mic, slack, tally, terminal_of,
@@ -22,7 +23,8 @@ LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a p
                  "rainbow which is a division of white light into many beautiful colors")
 SHORT_SENTENCE = "please turn on the kitchen lights"
 DRAIN = 2.0
-# Beyond the 2 s drain: how long after its trigger a run may take to end.
+# How long after its trigger a run may take to end: the 2 s drain, or for a microphone or server
+# that went away, about a second to notice and the drain cut short by the recognizer's final word.
 AFTER_TRIGGER = 3.0
 MICROPHONE_ERRORS = ("no microphone input is available", "microphone could not start: ")
 
@@ -52,12 +54,15 @@ def stopped_player(player):
 
 # --- the sound server ---------------------------------------------------------------------------
 
-SERVER_DEATHS = 20
+# Every kill point (five) with both signals on PipeWire; twice over on PulseAudio.
+SERVER_DEATHS = 20 if SOUND_SERVER == "pulseaudio" else 10
 
 
-def test_sound_server_killed_mid_speech_ends_by_the_next_trigger(binary, speech_dir, tmp_path):
+@pytest.mark.core
+def test_sound_server_killed_mid_speech_stops_listening(binary, speech_dir, tmp_path):
     """The server dies at a different point of the sentence in each run (SIGKILL and SIGTERM in
-    turn). The run must go on to its triggers: the pause if words were heard, else our line."""
+    turn). Capture is over, so listening stops as a trigger stops it: the transcript so far, or "no
+    speech was detected" when the kill came before any words, within AFTER_TRIGGER of the kill."""
     wav = synthesize(speech_dir, "rainbow", LONG_SENTENCE)
     factor = slack(binary)
     problems, outcomes = [], {"final": 0, "no speech": 0}
@@ -70,23 +75,17 @@ def test_sound_server_killed_mid_speech_ends_by_the_next_trigger(binary, speech_
                 run.wait_for_text("listening locally", timeout=20 * factor)
                 player = play(mic.server, wav)
                 time.sleep(0.5 + (attempt % 5) * 0.6)
+                killed = time.monotonic() - run.started
                 mic.kill(signal.SIGKILL if attempt % 2 == 0 else signal.SIGTERM)
-                time.sleep(2.5)  # time for the pause to stop it, when words came before the kill
-                line_sent = None
-                if run.proc.poll() is None and FINISHING not in run.events():
-                    run.send_line()
-                    line_sent = time.monotonic() - run.started
                 status = ended(run, 20 * factor)
                 events = check_stream(run)
                 end = terminal_of(events)
                 outcomes["final" if end["kind"] == "final" else "no speech"] += 1
                 assert end["kind"] == "final" or end == NO_SPEECH, events
                 assert status == expected_status(end), (status, events)
-                trigger = run.time_of("finishing transcript")
-                if line_sent is not None:
-                    assert trigger - line_sent <= 1.0 * factor, ("slow to stop", trigger - line_sent)
-                took = run.lines[-1][0] - trigger
-                assert took <= AFTER_TRIGGER * factor, (f"ended {took:.1f} s after its trigger", events)
+                assert FINISHING in events, events
+                took = run.lines[-1][0] - killed
+                assert took <= AFTER_TRIGGER * factor, (f"ended {took:.1f} s after the kill", events)
             except AssertionError as failure:
                 problems.append(f"run {attempt}: {failure}")
             finally:

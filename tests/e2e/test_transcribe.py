@@ -2,6 +2,8 @@
 import subprocess
 import time
 
+import pytest
+
 from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
 
 SENTENCE = "the quick brown fox jumps over the lazy dog"
@@ -24,6 +26,7 @@ def speak_into(binary, pulse_server, wav):
     return status, check_stream(run)
 
 
+@pytest.mark.core
 def test_speech_then_pause_gives_the_transcript(binary, pulse_server, speech_dir):
     wav = synthesize(speech_dir, "fox", SENTENCE)
     status, events = speak_into(binary, pulse_server, wav)
@@ -60,6 +63,7 @@ def test_a_short_pause_between_phrases_keeps_listening_and_keeps_both(binary, pu
     assert "tomorrow" in text.split()[-3:] and "kitchen" in text.split()[:6], text
 
 
+@pytest.mark.core
 def test_silence_with_stdin_closed_is_no_speech(binary, pulse_server):
     run = Run(binary, env=env_with(pulse_server))
     run.wait_for_text("listening locally")
@@ -72,6 +76,7 @@ def test_silence_with_stdin_closed_is_no_speech(binary, pulse_server):
     assert events[-1]["kind"] == "error"
 
 
+@pytest.mark.core
 def test_a_line_on_stdin_stops_listening(binary, pulse_server, speech_dir):
     wav = synthesize(speech_dir, "long", LONG_SENTENCE)
     run = Run(binary, env=env_with(pulse_server))
@@ -91,6 +96,7 @@ def test_a_line_on_stdin_stops_listening(binary, pulse_server, speech_dir):
         assert len(events[-1]["text"].split()) < len(spoken)
 
 
+@pytest.mark.core
 def test_stdin_at_end_of_file_stops_at_once(binary, pulse_server):
     run = Run(binary, env=env_with(pulse_server), stdin=subprocess.DEVNULL)
     status = run.finish(timeout=20)

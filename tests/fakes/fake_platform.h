@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/event_line.h"
@@ -67,6 +69,16 @@ class FakeEngine : public AudioEngine {
     ++stopCount;
     running = false;
   }
+  void setCaptureEndedHandler(std::function<void()> handler) override {
+    captureEnded = std::move(handler);
+  }
+  // Capture ends as a vanished microphone ends it: the engine stops by itself and says so.
+  void endCapture() {
+    running = false;
+    if (auto handler = std::exchange(captureEnded, nullptr)) handler();
+  }
+
+  std::function<void()> captureEnded;
 };
 
 class FakeAudioService : public AudioInputService {

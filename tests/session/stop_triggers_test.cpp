@@ -86,6 +86,41 @@ TEST_F(Triggers, ListeningLimitStopsAtSixtySeconds) {
   EXPECT_EQ(linesAfterStart(), (Lines{kFinishing}));
 }
 
+// A microphone unplugged before anyone spoke must not leave the run waiting for the limit.
+TEST_F(Triggers, CaptureEndingBeforeWordsStopsListening) {
+  startListening();
+  fake.loop.advance(0.3);
+  engine().endCapture();  // on the capture thread: nothing happens until the main loop runs
+  EXPECT_FALSE(session->stopping());
+  fake.loop.runPending();
+  EXPECT_EQ(linesAfterStart(), (Lines{kFinishing}));
+  EXPECT_FALSE(engine().node.hasTap());
+  EXPECT_EQ(fake.speech.request->endAudioCount, 1);
+  fake.loop.advance(1.9);
+  EXPECT_FALSE(exitStatus());
+  fake.loop.advance(0.1);
+  EXPECT_EQ(linesAfterStart(), (Lines{kFinishing, {"error", "no speech was detected"}}));
+  EXPECT_EQ(exitStatus(), 2);
+}
+
+TEST_F(Triggers, CaptureEndingAfterWordsKeepsTheTranscript) {
+  startListening();
+  report("hello");
+  fake.loop.advance(0.4);
+  engine().endCapture();
+  fake.loop.runPending();
+  ASSERT_TRUE(session->stopping());
+  report("hello there");  // the recognizer still drains what it had
+  fake.loop.advance(1.9);
+  EXPECT_FALSE(exitStatus());
+  fake.loop.advance(0.1);
+  EXPECT_EQ(
+      linesAfterStart(),
+      (Lines{
+          {"partial", "hello"}, kFinishing, {"partial", "hello there"}, {"final", "hello there"}}));
+  EXPECT_EQ(exitStatus(), 0);
+}
+
 TEST_F(Triggers, FinalResultDuringDrainEndsAtOnce) {
   startListening();
   report("hello");

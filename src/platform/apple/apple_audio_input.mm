@@ -3,6 +3,7 @@
 #import <AVFoundation/AVFoundation.h>
 #import <Foundation/Foundation.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -48,6 +49,7 @@ struct TapGate {
   std::mutex mutex;
   std::map<uint32_t, AudioTapBlock> blocks;  // one per bus
   bool open = false;                         // while the engine runs
+  std::function<void()> captureEnded;        // taken by the first end of capture
 };
 
 void deliverToTap(const std::weak_ptr<TapGate>& weakGate, uint32_t bus, AVAudioPCMBuffer* buffer,
@@ -62,6 +64,20 @@ void deliverToTap(const std::weak_ptr<TapGate>& weakGate, uint32_t bus, AVAudioP
     const auto found = gate->blocks.find(bus);
     if (found != gate->blocks.end() && found->second) found->second(wrapped, time);
   }
+}
+
+// The engine stopped itself: its input device went away or changed under it.
+void endCapture(const std::weak_ptr<TapGate>& weakGate) {
+  const std::shared_ptr<TapGate> gate = weakGate.lock();
+  if (!gate) return;
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(gate->mutex);
+    if (!gate->open) return;  // not capturing: nothing ends
+    gate->open = false;
+    handler = std::exchange(gate->captureEnded, nullptr);
+  }
+  if (handler) handler();
 }
 
 class AppleInputNode final : public AudioInputNode {
@@ -162,9 +178,23 @@ class AppleAudioEngine final : public AudioEngine {
   AppleAudioEngine()
       : engine_([[AVAudioEngine alloc] init]),
         gate_(std::make_shared<TapGate>()),
-        node_(engine_, gate_) {}
+        node_(engine_, gate_) {
+    // A change of input device stops the engine with nothing but this notification to say so,
+    // posted on a thread of the system's choosing.
+    std::weak_ptr<TapGate> weakGate = gate_;
+    observer_ = [NSNotificationCenter.defaultCenter
+        addObserverForName:AVAudioEngineConfigurationChangeNotification
+                    object:engine_
+                     queue:nil
+                usingBlock:^(NSNotification*) {
+                  endCapture(weakGate);
+                }];
+  }
 
-  ~AppleAudioEngine() override { stop(); }
+  ~AppleAudioEngine() override {
+    [NSNotificationCenter.defaultCenter removeObserver:observer_];
+    stop();
+  }
 
   AudioInputNode& inputNode() override { return node_; }
 
@@ -210,6 +240,11 @@ class AppleAudioEngine final : public AudioEngine {
     setOpen(false);
   }
 
+  void setCaptureEndedHandler(std::function<void()> handler) override {
+    std::lock_guard lock(gate_->mutex);
+    gate_->captureEnded = std::move(handler);
+  }
+
  private:
   void setOpen(bool open) {
     std::lock_guard lock(gate_->mutex);
@@ -219,6 +254,7 @@ class AppleAudioEngine final : public AudioEngine {
   AVAudioEngine* const engine_;
   const std::shared_ptr<TapGate> gate_;
   AppleInputNode node_;
+  id<NSObject> observer_;
 };
 
 class AppleAudioInputService final : public AudioInputService {

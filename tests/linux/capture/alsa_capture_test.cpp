@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -36,7 +37,8 @@ TEST(AlsaCapture, DeliversFullBuffersOffTheMainThreadUntilStopped) {
   tap.install(recorder.block());
   FrameCollector collector({16000, 2}, 1024,
                            [&](const AudioPCMBuffer& b, const AudioTime& t) { tap.deliver(b, t); });
-  const Status started = source->start({16000, 2}, collector);
+  std::atomic<int> ended{0};
+  const Status started = source->start({16000, 2}, collector, [&] { ++ended; });
   ASSERT_TRUE(started.ok()) << started.message();
   EXPECT_TRUE(source->isRunning());
   ASSERT_TRUE(recorder.waitForMore(3));
@@ -48,6 +50,7 @@ TEST(AlsaCapture, DeliversFullBuffersOffTheMainThreadUntilStopped) {
   EXPECT_EQ(recorder.oddBuffers(), 0u);
   EXPECT_EQ(recorder.timeGaps(), 0u);
   EXPECT_EQ(recorder.format().channelCount, 2u);
+  EXPECT_EQ(ended, 0) << "stopping is not capture ending on its own";
 }
 
 TEST(AlsaCapture, FailsWithALibraryMessageAndNothingOnStderr) {
@@ -56,7 +59,7 @@ TEST(AlsaCapture, FailsWithALibraryMessageAndNothingOnStderr) {
   EXPECT_EQ(source->format().sampleRate, 0);
   TapRecorder recorder;
   FrameCollector collector({16000, 1}, 1024, recorder.block());
-  const Status started = source->start({16000, 1}, collector);
+  const Status started = source->start({16000, 1}, collector, {});
   ASSERT_FALSE(started.ok());
   EXPECT_FALSE(started.message().empty());
   EXPECT_FALSE(source->isRunning());
@@ -73,7 +76,7 @@ TEST(AlsaCapture, FindsNoMicrophoneWithoutASoundCard) {
   EXPECT_EQ(format.channelCount, 0u);
   TapRecorder recorder;
   FrameCollector collector({16000, 1}, 1024, recorder.block());
-  EXPECT_FALSE(source->start({16000, 1}, collector).ok());
+  EXPECT_FALSE(source->start({16000, 1}, collector, {}).ok());
   EXPECT_EQ(stderrText.restore(), "");
 }
 

@@ -96,13 +96,15 @@ class AlsaCapture final : public CaptureSource {
   ~AlsaCapture() override { stop(); }
 
   AudioFormat format() override;
-  Status start(AudioFormat format, FrameCollector& collector) override;
+  Status start(AudioFormat format, FrameCollector& collector,
+               std::function<void()> onEnded) override;
   void stop() override;
   bool isRunning() const override { return running_.load(); }
 
  private:
   Status configure(AudioFormat format);
-  void capture(FrameCollector& collector, uint32_t channels);
+  // Returns true when stop() asked it to end, false when the device went away.
+  bool capture(FrameCollector& collector, uint32_t channels);
   void closePcm();
 
   const std::string requestedDevice_;
@@ -130,7 +132,8 @@ AudioFormat AlsaCapture::format() {
   return format_;
 }
 
-Status AlsaCapture::start(AudioFormat format, FrameCollector& collector) {
+Status AlsaCapture::start(AudioFormat format, FrameCollector& collector,
+                          std::function<void()> onEnded) {
   if (running_) return {};
   stop();
   this->format();
@@ -152,8 +155,12 @@ Status AlsaCapture::start(AudioFormat format, FrameCollector& collector) {
   }
   scratch_.assign(size_t{kPeriodFrames} * format.channelCount, 0.0f);
   running_ = true;
-  thread_ = std::thread(
-      [this, &collector, channels = format.channelCount] { capture(collector, channels); });
+  thread_ =
+      std::thread([this, &collector, channels = format.channelCount, onEnded = std::move(onEnded)] {
+        const bool asked = capture(collector, channels);
+        running_ = false;
+        if (!asked && onEnded) onEnded();
+      });
   return {};
 }
 
@@ -184,7 +191,7 @@ Status AlsaCapture::configure(AudioFormat format) {
   return {};
 }
 
-void AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
+bool AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
   const int count = snd_pcm_poll_descriptors_count(pcm_);
   std::vector<pollfd> fds(static_cast<size_t>(count > 0 ? count : 0) + 1);
   fds[0] = {wakeFd_, POLLIN, 0};
@@ -195,15 +202,15 @@ void AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
   while (true) {
     if (poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
-      break;
+      return false;
     }
-    if (fds[0].revents) break;  // stop() asked us to end
+    if (fds[0].revents) return true;  // stop() asked us to end
     unsigned short revents = 0;
     snd_pcm_poll_descriptors_revents(pcm_, fds.data() + 1, static_cast<unsigned>(fds.size() - 1),
                                      &revents);
     if (revents & (POLLERR | POLLNVAL | POLLHUP)) {
       // An overrun shows as POLLERR and can be recovered; a vanished device cannot.
-      if (snd_pcm_recover(pcm_, -EPIPE, 1) < 0 || snd_pcm_start(pcm_) < 0) break;
+      if (snd_pcm_recover(pcm_, -EPIPE, 1) < 0 || snd_pcm_start(pcm_) < 0) return false;
       continue;
     }
     if (!(revents & POLLIN)) continue;
@@ -217,10 +224,7 @@ void AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
       if (got == -EAGAIN) break;
       if (got < 0) {
         // An overrun restarts; a vanished device ends the capture.
-        if (snd_pcm_recover(pcm_, static_cast<int>(got), 1) < 0) {
-          running_ = false;
-          return;
-        }
+        if (snd_pcm_recover(pcm_, static_cast<int>(got), 1) < 0) return false;
         snd_pcm_start(pcm_);
         break;
       }
@@ -230,7 +234,6 @@ void AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
       if (got == 0) break;
     }
   }
-  running_ = false;
 }
 
 void AlsaCapture::stop() {

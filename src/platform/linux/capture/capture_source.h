@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "platform/audio_input.h"
 #include "platform/linux/capture/frame_collector.h"
 #include "platform/linux/status.h"
@@ -16,8 +18,11 @@ class CaptureSource {
   // bounded time for the server's answer.
   virtual AudioFormat format() = 0;
   // Starts delivering interleaved float32 audio in `format` to `collector`, which must outlive the
-  // capture. A failure carries the system's description of it.
-  virtual Status start(AudioFormat format, FrameCollector& collector) = 0;
+  // capture. A failure carries the system's description of it. `onEnded`, when set, is called at
+  // most once, on the capture thread, if capture that started ends without stop(): the device or
+  // server went away with nothing to move the capture to.
+  virtual Status start(AudioFormat format, FrameCollector& collector,
+                       std::function<void()> onEnded) = 0;
   // When this returns the collector is no longer used. Harmless when not running.
   virtual void stop() = 0;
   // False once stopped or once the server or device went away.

@@ -28,6 +28,9 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
   void stop() override {
     if (source_) source_->stop();
   }
+  void setCaptureEndedHandler(std::function<void()> handler) override {
+    captureEnded_ = std::move(handler);
+  }
 
  private:
   AudioFormat outputFormatForBus(uint32_t bus) override {
@@ -47,6 +50,8 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
   TapSlot tap_;
   uint32_t tapFrames_ = kDefaultBufferFrames;
   std::optional<AudioFormat> tapFormat_;
+  // Main thread; each start hands the capture source a copy.
+  std::function<void()> captureEnded_;
   // Rebuilt by start() while no capture runs; then used only by the capture thread.
   std::optional<FrameCollector> collector_;
 };
@@ -79,7 +84,9 @@ std::optional<std::string> LinuxAudioEngine::start() {
   collector_.emplace(
       format, tapFrames_,
       [this](const AudioPCMBuffer& buffer, const AudioTime& when) { tap_.deliver(buffer, when); });
-  if (Status started = capture.start(format, *collector_); !started.ok()) return started.message();
+  if (Status started = capture.start(format, *collector_, captureEnded_); !started.ok()) {
+    return started.message();
+  }
   return std::nullopt;
 }
 

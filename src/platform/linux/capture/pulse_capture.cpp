@@ -22,6 +22,10 @@ constexpr auto kStreamWait = std::chrono::seconds(5);
 // Small fragments so the first buffers arrive within tens of milliseconds rather than the
 // server's default of about two seconds.
 constexpr pa_usec_t kFragment = 20 * PA_USEC_PER_MSEC;
+// When its source goes, PulseAudio moves the stream or kills it, but PipeWire may leave it linked
+// to nothing, silent and alive. A stream still unlinked this long after a change has lost its
+// microphone; a move takes a few milliseconds.
+constexpr pa_usec_t kUnlinkedGrace = 500 * PA_USEC_PER_MSEC;
 
 PulseReach classify(int error) {
   switch (error) {
@@ -317,7 +321,8 @@ class PulseCapture final : public CaptureSource {
   ~PulseCapture() override { stop(); }
 
   AudioFormat format() override { return server_->waitFormat(nullptr); }
-  Status start(AudioFormat format, FrameCollector& collector) override;
+  Status start(AudioFormat format, FrameCollector& collector,
+               std::function<void()> onEnded) override;
   void stop() override;
   bool isRunning() const override { return running_.load(); }
 
@@ -326,12 +331,25 @@ class PulseCapture final : public CaptureSource {
 
   static void onStreamState(pa_stream* stream, void* self);
   static void onRead(pa_stream* stream, size_t, void* self);
+  static void onServerEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
+                            void* self);
+  static void onLinkInfo(pa_context* context, const pa_source_output_info* info, int eol,
+                         void* self);
+  static void onUnlinkedTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                                void* self);
+  // These run on libpulse's thread.
+  void checkLink(bool confirming);
+  void endedByItself();
   void releaseStream();  // with the loop locked
 
   std::shared_ptr<PulseServer> server_;
   // Guarded by the loop's lock.
   pa_stream* stream_ = nullptr;
   FrameCollector* collector_ = nullptr;
+  std::function<void()> onEnded_;
+  pa_operation* linkQuery_ = nullptr;
+  bool confirmingUnlinked_ = false;  // what the query in flight is for
+  pa_time_event* unlinkedTimer_ = nullptr;
 
   Mutex mutex_;
   CondVar changed_;
@@ -340,7 +358,8 @@ class PulseCapture final : public CaptureSource {
   std::atomic<bool> running_ = false;
 };
 
-Status PulseCapture::start(AudioFormat format, FrameCollector& collector) {
+Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
+                           std::function<void()> onEnded) {
   if (running_) return {};
   stop();
   std::string source;
@@ -364,6 +383,7 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector) {
     stream_ = pa_stream_new(context, "microphone", &spec, &map);
     if (!stream_) return pulseError(pa_context_errno(context));
     collector_ = &collector;
+    onEnded_ = std::move(onEnded);
     {
       MutexLock stateLock(mutex_);
       state_ = StreamState::connecting;
@@ -371,6 +391,12 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector) {
     }
     pa_stream_set_state_callback(stream_, &PulseCapture::onStreamState, this);
     pa_stream_set_read_callback(stream_, &PulseCapture::onRead, this);
+    // Changes of our stream tell when it lost its source without being killed.
+    pa_context_set_subscribe_callback(context, &PulseCapture::onServerEvent, this);
+    if (pa_operation* op =
+            pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT, nullptr, nullptr)) {
+      pa_operation_unref(op);
+    }
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.tlength = static_cast<uint32_t>(-1);
@@ -406,7 +432,17 @@ void PulseCapture::stop() {
 }
 
 void PulseCapture::releaseStream() {
+  if (linkQuery_) {
+    pa_operation_cancel(linkQuery_);
+    pa_operation_unref(linkQuery_);
+    linkQuery_ = nullptr;
+  }
+  if (unlinkedTimer_) {
+    pa_threaded_mainloop_get_api(server_->loop())->time_free(unlinkedTimer_);
+    unlinkedTimer_ = nullptr;
+  }
   if (stream_) {
+    pa_context_set_subscribe_callback(server_->context(), nullptr, nullptr);
     // Holding the loop's lock, no callback is running; with them cleared none will run again.
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -415,6 +451,7 @@ void PulseCapture::releaseStream() {
     stream_ = nullptr;
   }
   collector_ = nullptr;
+  onEnded_ = nullptr;
   MutexLock lock(mutex_);
   state_ = StreamState::idle;
 }
@@ -425,8 +462,10 @@ void PulseCapture::onStreamState(pa_stream* stream, void* data) {
   if (state != PA_STREAM_READY && state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED) {
     return;
   }
+  bool wasReady = false;
   {
     MutexLock lock(self->mutex_);
+    wasReady = self->state_ == StreamState::ready;
     if (state == PA_STREAM_READY) {
       self->state_ = StreamState::ready;
       self->running_ = true;
@@ -437,6 +476,73 @@ void PulseCapture::onStreamState(pa_stream* stream, void* data) {
     }
   }
   self->changed_.notifyAll();
+  // Killed with no source left ("Entity killed"), or the server gone: capture is over. A failure
+  // while connecting is start()'s to report.
+  if (wasReady && state != PA_STREAM_READY) self->endedByItself();
+}
+
+void PulseCapture::endedByItself() {
+  running_ = false;
+  if (auto onEnded = std::exchange(onEnded_, nullptr)) onEnded();
+}
+
+void PulseCapture::onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
+                                 void* data) {
+  auto* self = static_cast<PulseCapture*>(data);
+  if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT ||
+      (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE || !self->stream_ ||
+      pa_stream_get_state(self->stream_) != PA_STREAM_READY ||
+      index != pa_stream_get_index(self->stream_)) {
+    return;
+  }
+  self->checkLink(false);
+}
+
+void PulseCapture::checkLink(bool confirming) {
+  if (linkQuery_) {
+    // An answer is on its way; a confirmation still needs an answer of its own.
+    if (!confirming) return;
+    pa_operation_cancel(linkQuery_);
+    pa_operation_unref(linkQuery_);
+    linkQuery_ = nullptr;
+  }
+  confirmingUnlinked_ = confirming;
+  linkQuery_ = pa_context_get_source_output_info(server_->context(), pa_stream_get_index(stream_),
+                                                 &PulseCapture::onLinkInfo, this);
+}
+
+void PulseCapture::onLinkInfo(pa_context*, const pa_source_output_info* info, int eol, void* data) {
+  auto* self = static_cast<PulseCapture*>(data);
+  if (eol == 0 && info) {
+    const bool unlinked = info->source == PA_INVALID_INDEX;
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(self->server_->loop());
+    if (!unlinked) {
+      if (self->unlinkedTimer_) {
+        api->time_free(self->unlinkedTimer_);
+        self->unlinkedTimer_ = nullptr;
+      }
+    } else if (self->confirmingUnlinked_) {
+      self->endedByItself();
+    } else if (!self->unlinkedTimer_) {
+      self->unlinkedTimer_ =
+          pa_context_rttime_new(self->server_->context(), pa_rtclock_now() + kUnlinkedGrace,
+                                &PulseCapture::onUnlinkedTimeout, self);
+    }
+    return;
+  }
+  // The end of the answer (or a failed query, when the stream is gone already).
+  if (self->linkQuery_) {
+    pa_operation_unref(self->linkQuery_);
+    self->linkQuery_ = nullptr;
+  }
+}
+
+void PulseCapture::onUnlinkedTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                                     void* data) {
+  auto* self = static_cast<PulseCapture*>(data);
+  api->time_free(event);
+  self->unlinkedTimer_ = nullptr;
+  if (self->stream_) self->checkLink(true);
 }
 
 void PulseCapture::onRead(pa_stream* stream, size_t, void* data) {

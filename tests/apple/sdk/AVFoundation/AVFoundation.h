@@ -94,6 +94,10 @@ typedef void (^AVAudioNodeTapBlock)(AVAudioPCMBuffer *buffer, AVAudioTime *when)
 @property(readonly, getter=isRunning) BOOL running;
 @end
 
+// Posted, with the engine as object, when the engine has stopped itself because the audio
+// hardware's configuration changed (an input device unplugged or switched).
+FOUNDATION_EXPORT NSString *const AVAudioEngineConfigurationChangeNotification;
+
 typedef NSString *AVMediaType NS_TYPED_ENUM;
 FOUNDATION_EXPORT AVMediaType const AVMediaTypeAudio;
 FOUNDATION_EXPORT AVMediaType const AVMediaTypeVideo;

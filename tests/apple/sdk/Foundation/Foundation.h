@@ -1,5 +1,5 @@
-// The Foundation subset the program uses: strings, errors, exceptions, locales, dates, timers and
-// the run loop. Declared from Apple's Foundation documentation.
+// The Foundation subset the program uses: strings, errors, exceptions, locales, dates, timers, the
+// run loop and notifications. Declared from Apple's Foundation documentation.
 #pragma once
 
 #include <objc/NSObject.h>
@@ -122,6 +122,24 @@ FOUNDATION_EXPORT NSRunLoopMode const NSRunLoopCommonModes;
 
 @interface NSThread : NSObject
 @property(class, readonly) BOOL isMainThread;
+@end
+
+@class NSOperationQueue;
+
+typedef NSString *NSNotificationName NS_TYPED_EXTENSIBLE_ENUM;
+
+@interface NSNotification : NSObject
+@property(readonly, copy) NSNotificationName name;
+@property(nullable, readonly, retain) id object;
+@end
+
+@interface NSNotificationCenter : NSObject
+@property(class, readonly, strong) NSNotificationCenter *defaultCenter;
+- (id<NSObject>)addObserverForName:(nullable NSNotificationName)name
+                            object:(nullable id)obj
+                             queue:(nullable NSOperationQueue *)queue
+                        usingBlock:(void (^)(NSNotification *notification))block;
+- (void)removeObserver:(id)observer;
 @end
 
 NS_ASSUME_NONNULL_END

@@ -1,0 +1,121 @@
+"""A microphone that goes away mid-run, on the sound server this pass runs (PulseAudio or
+PipeWire). Gone for good, the run stops listening as a stop trigger stops it, keeping what it
+heard; moved to another source by the server, it goes on listening."""
+import subprocess
+import time
+
+import pytest
+
+from conftest import Run, check_stream, env_with, play, synthesize
+from reliability import FINISHING, LISTENING, NO_SPEECH, REQUESTING, private_mic, slack, tally
+from wer import word_error_rate
+
+pytestmark = pytest.mark.core
+
+SENTENCE = "the quick brown fox jumps over the lazy dog"
+LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a prism and form a "
+                 "rainbow which is a division of white light into many beautiful colors")
+# From the microphone going away to the terminal line: about a second to notice, then the drain
+# (which a final result from the recognizer cuts short).
+ENDS_WITHIN = 3.0
+MAX_WER = 0.34
+
+
+def finished(run, timeout):
+    try:
+        return run.finish(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        run.proc.kill()
+        run.finish(timeout=10)
+        raise AssertionError(f"still running after {timeout:.0f} s; wrote {run.events()}")
+
+
+def wait_for_words(run, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if any(e["kind"] == "partial" and e["text"].strip() for e in run.events()):
+            return
+        assert run.proc.poll() is None, run.events()
+        time.sleep(0.05)
+    raise AssertionError(f"no words heard; got {run.events()}")
+
+
+def module_index(mic, arguments):
+    listed = mic.pactl("list", "short", "modules")
+    for line in listed.stdout.splitlines():
+        fields = line.split("\t")
+        if len(fields) > 2 and fields[2].strip() == arguments:
+            return fields[0]
+    raise AssertionError(f"no module loaded with {arguments!r}: {listed.stdout}")
+
+
+def stopped(player):
+    if player.poll() is None:
+        player.kill()
+    player.wait(5)
+
+
+def test_microphone_gone_before_any_words_ends_with_no_speech(binary, tmp_path):
+    factor = slack(binary)
+    with private_mic(tmp_path / "vmic") as mic:
+        run = Run(binary, env=env_with(mic.server))  # stdin open: only the microphone can end it
+        run.wait_for_text("listening locally", timeout=20 * factor)
+        time.sleep(0.3)
+        removed = time.monotonic() - run.started
+        mic.remove_microphone()
+        status = finished(run, 20 * factor)
+    events = check_stream(run)
+    took = run.lines[-1][0] - removed
+    tally("microphone gone", runs=1, faults_injected=1,
+          failures=int(status != 2 or took > ENDS_WITHIN * factor))
+    assert events == [REQUESTING, LISTENING, FINISHING, NO_SPEECH] and status == 2, (status, events)
+    assert took <= ENDS_WITHIN * factor, f"ended {took:.1f} s after the microphone went away"
+
+
+def test_microphone_gone_after_words_keeps_them(binary, speech_dir, tmp_path):
+    factor = slack(binary)
+    wav = synthesize(speech_dir, "rainbow", LONG_SENTENCE)
+    with private_mic(tmp_path / "vmic") as mic:
+        run = Run(binary, env=env_with(mic.server))
+        run.wait_for_text("listening locally", timeout=20 * factor)
+        player = play(mic.server, wav)
+        try:
+            wait_for_words(run, 15 * factor)
+            time.sleep(1.0)
+            removed = time.monotonic() - run.started
+            mic.remove_microphone()
+            status = finished(run, 20 * factor)
+        finally:
+            stopped(player)
+    events = check_stream(run)
+    took = run.lines[-1][0] - removed
+    tally("microphone gone", runs=1, faults_injected=1,
+          failures=int(status != 0 or took > ENDS_WITHIN * factor))
+    assert status == 0 and events[-1]["kind"] == "final", (status, events)
+    assert FINISHING in events and events[-1]["text"], events
+    assert took <= ENDS_WITHIN * factor, f"ended {took:.1f} s after the microphone went away"
+
+
+def test_microphone_moved_to_another_source_keeps_listening(binary, speech_dir, tmp_path):
+    """A second microphone hears the same sink; the one in use goes mid-sentence. The server moves
+    the stream, and the words after the move still reach the transcript."""
+    factor = slack(binary)
+    wav = synthesize(speech_dir, "fox", SENTENCE)
+    with private_mic(tmp_path / "vmic") as mic:
+        loaded = mic.pactl("load-module", "module-remap-source", "source_name=vmic2",
+                           "master=vspk.monitor")
+        assert loaded.returncode == 0, loaded.stderr
+        first = module_index(mic, "source_name=vmic master=vspk.monitor")
+        run = Run(binary, env=env_with(mic.server))
+        run.wait_for_text("listening locally", timeout=20 * factor)
+        player = play(mic.server, wav)
+        try:
+            wait_for_words(run, 15 * factor)
+            assert mic.pactl("unload-module", first).returncode == 0
+            status = finished(run, 30 * factor)
+        finally:
+            stopped(player)
+    events = check_stream(run)
+    assert status == 0 and events[-1]["kind"] == "final", (status, events)
+    # Had the move ended listening, the second half of the sentence would be missing.
+    assert word_error_rate(SENTENCE, events[-1]["text"]) <= MAX_WER, events[-1]["text"]
