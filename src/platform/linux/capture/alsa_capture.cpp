@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -152,8 +154,19 @@ Status AlsaCapture::start(AudioFormat format, FrameCollector& collector) {
   }
   scratch_.assign(size_t{kPeriodFrames} * format.channelCount, 0.0f);
   running_ = true;
-  thread_ = std::thread(
-      [this, &collector, channels = format.channelCount] { capture(collector, channels); });
+  try {
+    thread_ = std::thread([this, &collector, channels = format.channelCount] {
+      try {
+        capture(collector, channels);
+      } catch (const std::exception&) {
+        running_ = false;  // out of memory on the way to the tap: the capture ends
+      }
+    });
+  } catch (const std::system_error& error) {
+    running_ = false;
+    closePcm();
+    return Status::failure(std::string("a thread could not be started: ") + error.code().message());
+  }
   return {};
 }
 

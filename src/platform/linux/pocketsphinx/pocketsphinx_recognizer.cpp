@@ -1,8 +1,11 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <variant>
 
@@ -16,28 +19,31 @@
 namespace mic {
 namespace {
 
+// Far beyond the half second a load takes, yet short of the listening limit, so that a load stuck
+// on a hung file system still ends the run with its own line.
+constexpr auto kLoadPatience = std::chrono::seconds(50);
+
 // A model being loaded in the background: makeRecognizer starts it so that the half second of
 // ps_init overlaps the start of capture instead of delaying the first words.
 class ModelLoad {
  public:
   static std::shared_ptr<ModelLoad> start(const ModelPaths& model) {
     auto load = std::make_shared<ModelLoad>();
-    startRecognizerThread([load, model] {
-      auto result = PocketSphinxDecoder::load(model);
-      std::lock_guard lock(load->mutex_);
-      load->result_ = std::move(result);
-      load->done_ = true;
-      load->changed_.notify_all();
-    });
+    const Status started = startRecognizerThread([load, model] { load->run(model); });
+    // No thread to spare: the worker loads the model itself when it needs it.
+    if (!started.ok()) load->pending_ = model;
     return load;
   }
 
-  // Blocks until the load ends or `stop` is set (then returns nothing). Hands the decoder out
-  // once: a later caller gets an error.
+  // Blocks until the load ends, `stop` is set (then returns nothing) or the load takes longer
+  // than anything sound could. Hands the decoder out once: a later caller gets an error.
   std::optional<std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string>> take(
       const std::atomic<bool>& stop) {
+    if (pending_) run(*std::exchange(pending_, std::nullopt));
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return done_ || stop.load(); });
+    if (!changed_.wait_for(lock, kLoadPatience, [&] { return done_ || stop.load(); })) {
+      return "speech model did not load within " + std::to_string(kLoadPatience.count()) + " s";
+    }
     if (!done_) return std::nullopt;
     auto result = std::move(result_);
     result_ = std::string("speech model already in use");
@@ -51,6 +57,22 @@ class ModelLoad {
   }
 
  private:
+  // A decoder call that fails throws nothing, but memory can still run out on the way.
+  void run(const ModelPaths& model) {
+    std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> result;
+    try {
+      result = PocketSphinxDecoder::load(model);
+    } catch (const std::exception&) {
+      result = std::string("speech model could not be loaded: out of memory");
+    }
+    std::lock_guard lock(mutex_);
+    result_ = std::move(result);
+    done_ = true;
+    changed_.notify_all();
+  }
+
+  // Set only when no thread could load the model; then read by the one worker that takes it.
+  std::optional<ModelPaths> pending_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool done_ = false;
@@ -191,10 +213,17 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
     } else {
       state->audio = std::make_shared<AudioQueue>();
     }
-    startRecognizerThread([state, foreign = !ours] {
+    const Status started = startRecognizerThread([state, foreign = !ours] {
       if (foreign) return state->fail("speech recognition request of another kind");
-      runRecognition(state);
+      try {
+        runRecognition(state);
+      } catch (const std::exception&) {
+        state->fail("speech recognition ran out of memory");
+      }
     });
+    // Reported like any recognition failure, through the handler.
+    if (!started.ok())
+      state->fail(started.withContext("speech recognition could not start").message());
     return std::make_shared<PocketSphinxTask>(state);
   }
 
@@ -211,8 +240,10 @@ class PocketSphinxService : public SpeechRecognitionService {
 
   // Nothing to ask: recognition is local. Answered from another thread, as a system would.
   void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) override {
-    startRecognizerThread(
-        [handler = std::move(handler)] { handler(SpeechAuthorizationStatus::authorized); });
+    const Status started =
+        startRecognizerThread([handler] { handler(SpeechAuthorizationStatus::authorized); });
+    // Without a thread to spare the answer comes at once, which a handler must accept as well.
+    if (!started.ok()) handler(SpeechAuthorizationStatus::authorized);
   }
 
   std::shared_ptr<SpeechRecognizer> makeRecognizer(const Locale& locale) override {
