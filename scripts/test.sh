@@ -7,6 +7,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 work=$(mktemp -d)
 cleanup() {
+  # A failed test stops the script before its build's check: show what the sanitizers saw.
+  if compgen -G "$work/sanitizer-reports/*" >/dev/null; then
+    echo "sanitizer reports:"
+    cat "$work"/sanitizer-reports/*
+  fi
   bash tests/e2e/virtual_mic.sh stop "$work/vmic" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -21,10 +26,21 @@ PULSE_SERVER=$(bash tests/e2e/virtual_mic.sh start "$work/vmic" </dev/null | sed
 export PULSE_SERVER
 [[ -n "$PULSE_SERVER" ]] || { echo "the virtual microphone did not start"; exit 1; }
 
-# TSan reports races, ASan/UBSan errors: any report fails the run.
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# TSan reports races, ASan/UBSan errors: any report fails the run. The program points its stderr
+# at /dev/null, so the sanitizers write their reports to files of their own (log_path) instead,
+# and a report file left after a build's tests fails the run as well.
+reports="$work/sanitizer-reports"
+mkdir -p "$reports"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:log_path=$reports/asan
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan
+check_reports() {
+  if compgen -G "$reports/*" >/dev/null; then
+    echo "sanitizer reports ($1):"
+    cat "$reports"/*
+    exit 1
+  fi
+}
 
 for variant in plain address thread; do
   dir=build-ci-$variant
@@ -41,6 +57,7 @@ for variant in plain address thread; do
   marks=$([[ $variant == plain ]] && echo "" || echo "not soak and not valgrind")
   MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
     ${marks:+-m "$marks"} tests/e2e
+  check_reports "$variant"
 done
 
 echo "== benchmark harness (quick, figures only)"
