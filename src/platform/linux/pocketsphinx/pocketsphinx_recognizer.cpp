@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <variant>
@@ -217,8 +218,10 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
       if (foreign) return state->fail("speech recognition request of another kind");
       try {
         runRecognition(state);
-      } catch (const std::exception&) {
+      } catch (const std::bad_alloc&) {
         state->fail("speech recognition ran out of memory");
+      } catch (const std::exception& error) {
+        state->fail(std::string("speech recognition failed: ") + error.what());
       }
     });
     // Reported like any recognition failure, through the handler.
