@@ -240,7 +240,13 @@ def test_closed_standard_descriptors_become_dev_null(binary, pulse_server, speec
     run = Run(argv[0], argv[1:], env=env_with(pulse_server))
     links = descriptors_once_connected(run.proc.pid, BOUND * factor)
     closed = redirection.split()
-    player = play(pulse_server, kitchen(speech_dir)) if "<&-" not in closed else None
+    player = None
+    if "<&-" not in closed:
+        if ">&-" not in closed:
+            run.wait_for_text("listening locally", timeout=BOUND * factor)
+        else:
+            time.sleep(1.0 * factor)  # nothing to read: listening by then
+        player = play(pulse_server, kitchen(speech_dir))
     try:
         status = run.finish(timeout=BOUND * factor)
     finally:
