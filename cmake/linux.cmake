@@ -14,10 +14,12 @@ pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_get_variable(POCKETSPHINX_MODEL_DIR pocketsphinx modeldir)
 
 add_library(mic_linux_platform STATIC
+  src/platform/linux/detached_thread.cpp
   src/platform/linux/linux_platform.cpp
   src/platform/linux/posix_locales.cpp
   src/platform/linux/posix_process.cpp
   src/platform/linux/run_loop.cpp
+  src/platform/linux/standard_streams.cpp
   src/platform/linux/system_wall_clock.cpp
   src/platform/linux/capture/alsa_capture.cpp
   src/platform/linux/capture/frame_collector.cpp

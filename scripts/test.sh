@@ -9,6 +9,11 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 work=$(mktemp -d)
 cleanup() {
+  # A failed test stops the script before its build's check: show what the sanitizers saw.
+  if compgen -G "$work/sanitizer-reports/*" >/dev/null; then
+    echo "sanitizer reports:"
+    cat "$work"/sanitizer-reports/*
+  fi
   bash tests/e2e/virtual_mic.sh stop "$work/vmic" >/dev/null 2>&1 || true
   bash tests/e2e/virtual_mic.sh stop "$work/pwmic" >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -35,10 +40,20 @@ pipewire_server=$(bash tests/e2e/virtual_mic.sh start "$work/pwmic" pipewire </d
   sed -n 's/^PULSE_SERVER=//p')
 [[ -n "$pipewire_server" ]] || { echo "the PipeWire virtual microphone did not start"; exit 1; }
 
-# TSan reports races, ASan/UBSan errors: any report fails the run.
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# TSan reports races, ASan/UBSan errors: any report fails the run. The program points its stderr
+# at /dev/null, so the sanitizers write their reports to files of their own (log_path) instead,
+# and a report file left after a build's tests fails the run as well.
+reports="$work/sanitizer-reports"
+mkdir -p "$reports"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:log_path=$reports/asan
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan
+check_reports() {
+  if compgen -G "$reports/*" >/dev/null; then
+    echo "sanitizer reports after the $1 build's tests"
+    exit 1  # the exit trap shows them
+  fi
+}
 
 for variant in plain address thread; do
   dir=build-ci-$variant
@@ -58,6 +73,7 @@ for variant in plain address thread; do
   echo "== end-to-end core on PipeWire ($variant)"
   MIC_SOUND_SERVER=pipewire PULSE_SERVER="$pipewire_server" MIC_TRANSCRIBER="$PWD/$dir/mic-transcriber" \
     /usr/bin/python3 -m pytest -q -p no:cacheprovider -m core tests/e2e
+  check_reports "$variant"
 done
 
 echo "== benchmark harness (quick, figures only)"

@@ -1,6 +1,7 @@
 #include "app/event_line.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <unistd.h>
 #include <utf8proc.h>
 
@@ -117,6 +118,14 @@ void writeAll(int fd, std::string_view bytes) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A non-blocking stdout whose reader is behind: wait for room, as a blocking one would,
+        // so no line is cut or lost.
+        pollfd output{fd, POLLOUT, 0};
+        if (::poll(&output, 1, -1) < 0 && errno != EINTR) return;
+        if (output.revents & POLLNVAL) return;
+        continue;
+      }
       return;
     }
     bytes.remove_prefix(static_cast<size_t>(n));

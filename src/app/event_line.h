@@ -16,8 +16,8 @@ struct EventLine {
 // that are not valid UTF-8 become U+FFFD, so no event (above all the last one) is ever lost.
 std::string formatEventLine(const EventLine& event);
 
-// Writes all of `bytes` to `fd` unbuffered, retrying interrupted and short writes. Gives up
-// silently if the descriptor fails.
+// Writes all of `bytes` to `fd` unbuffered, retrying interrupted and short writes and waiting for
+// room on a non-blocking descriptor that is full. Gives up silently if the descriptor fails.
 void writeAll(int fd, std::string_view bytes);
 
 // The one way events leave the program: one line, one write to standard output, then a flush of

@@ -1,3 +1,6 @@
+#include <exception>
+#include <new>
+
 #include "app/entry.h"
 #include "app/event_line.h"
 
@@ -5,7 +8,17 @@ int main(int argc, char** argv) {
   // Never destroyed: threads of the platform may still run when the process exits.
   auto* services = mic::makePlatformServices().release();
   const mic::Platform platform = services->platform();
-  const int status = mic::runEntry(argc, argv, platform, mic::emit);
+  int status = 1;
+  // The main thread's edge: what a handler could not turn into a failure of its own (memory or
+  // threads running out) still ends the run with its one line. No ending has written one yet,
+  // since every ending exits at once.
+  try {
+    status = mic::runEntry(argc, argv, platform, mic::emit);
+  } catch (const std::bad_alloc&) {
+    mic::emit("error", "out of memory");
+  } catch (const std::exception& error) {
+    mic::emit("error", error.what());
+  }
   platform.process.exit(status);
   return status;
 }

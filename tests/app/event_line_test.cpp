@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -125,21 +126,32 @@ TEST(Emit, LineIsOnThePipeAsSoonAsEmitReturns) {
 }
 
 TEST(Emit, LongLineIsWrittenWhole) {
-  // Larger than a pipe's buffer: the reader drains it while emit retries the short writes.
+  // Larger than a pipe's buffer: the reader drains it while emit retries the short writes. On a
+  // non-blocking descriptor the reader starts only once the pipe is full, so the writer surely
+  // meets EAGAIN and has to wait for room instead of dropping the rest.
   const std::string text(300000, 'x');
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::string received;
-  std::thread reader([&] {
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) received.append(buf, static_cast<size_t>(n));
-  });
-  writeAll(fds[1], formatEventLine({"final", text}));
-  close(fds[1]);
-  reader.join();
-  close(fds[0]);
-  EXPECT_EQ(parse(received).text, text);
+  for (const bool nonBlocking : {false, true}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    if (nonBlocking) fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const int capacity = fcntl(fds[0], F_GETPIPE_SZ);
+    std::string received;
+    std::thread reader([&] {
+      int queued = 0;
+      while (nonBlocking && ioctl(fds[0], FIONREAD, &queued) == 0 && queued < capacity) {
+        std::this_thread::yield();
+      }
+      char buf[65536];
+      ssize_t n;
+      while ((n = read(fds[0], buf, sizeof buf)) > 0) received.append(buf, static_cast<size_t>(n));
+    });
+    writeAll(fds[1], formatEventLine({"final", text}));
+    close(fds[1]);
+    reader.join();
+    close(fds[0]);
+    EXPECT_EQ(received.size(), formatEventLine({"final", text}).size()) << nonBlocking;
+    EXPECT_EQ(parse(received).text, text);
+  }
 }
 
 TEST(Emit, ClosedDescriptorIsIgnored) {

@@ -3,6 +3,7 @@
 #include "platform/linux/posix_locales.h"
 #include "platform/linux/posix_process.h"
 #include "platform/linux/run_loop.h"
+#include "platform/linux/standard_streams.h"
 #include "platform/linux/system_wall_clock.h"
 #include "platform/platform.h"
 
@@ -27,6 +28,8 @@ class LinuxPlatformServices : public PlatformServices {
 }  // namespace
 
 std::unique_ptr<PlatformServices> makePlatformServices() {
+  // Before any service is made: they are the first to load libraries and open files.
+  guardStandardStreams();
   return std::make_unique<LinuxPlatformServices>();
 }
 

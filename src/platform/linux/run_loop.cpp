@@ -1,7 +1,8 @@
 #include "platform/linux/run_loop.h"
 
-#include <thread>
 #include <utility>
+
+#include "platform/linux/detached_thread.h"
 
 namespace mic {
 
@@ -28,6 +29,8 @@ class RunLoop::TimerHandle : public RepeatingTimer {
 };
 
 namespace {
+
+constexpr double kBackgroundRetry = 0.1;  // seconds
 
 std::chrono::steady_clock::duration toDuration(double seconds) {
   return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -64,7 +67,13 @@ std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSecond
   return std::make_shared<TimerHandle>(*this, timer);
 }
 
-void RunLoop::runInBackground(Work work) { std::thread(std::move(work)).detach(); }
+void RunLoop::runInBackground(Work work) {
+  // Out of threads for now (EAGAIN says so): try again shortly rather than lose the work. The
+  // caller's own deadlines bound how long that may go on.
+  if (!startDetachedThread(work).ok()) {
+    postAfter(kBackgroundRetry, [this, work = std::move(work)] { runInBackground(work); });
+  }
+}
 
 void RunLoop::quit() {
   MutexLock lock(mutex_);

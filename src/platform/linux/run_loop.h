@@ -18,7 +18,9 @@ class RunLoop : public MainLoop {
   void post(Work work) override;
   void postAfter(double seconds, Work work) override;
   std::shared_ptr<RepeatingTimer> scheduleRepeating(double intervalSeconds, Work handler) override;
-  // A detached thread: it may stay blocked (in a read) until the process exits.
+  // A detached thread: it may stay blocked (in a read) until the process exits. When no thread
+  // can be started the loop tries again every tenth of a second, so the work starts late
+  // instead of never.
   void runInBackground(Work work) override;
   void run() override;
   // Makes run() return once the item now running is done. The program never calls it.

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -155,12 +157,23 @@ Status AlsaCapture::start(AudioFormat format, FrameCollector& collector,
   }
   scratch_.assign(size_t{kPeriodFrames} * format.channelCount, 0.0f);
   running_ = true;
-  thread_ =
-      std::thread([this, &collector, channels = format.channelCount, onEnded = std::move(onEnded)] {
-        const bool asked = capture(collector, channels);
-        running_ = false;
-        if (!asked && onEnded) onEnded();
-      });
+  try {
+    thread_ = std::thread(
+        [this, &collector, channels = format.channelCount, onEnded = std::move(onEnded)] {
+          bool asked = false;
+          try {
+            asked = capture(collector, channels);
+          } catch (const std::exception&) {
+            // out of memory on the way to the tap: the capture ends
+          }
+          running_ = false;
+          if (!asked && onEnded) onEnded();
+        });
+  } catch (const std::system_error& error) {
+    running_ = false;
+    closePcm();
+    return Status::failure(std::string("a thread could not be started: ") + error.code().message());
+  }
   return {};
 }
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +18,8 @@ constexpr pa_usec_t kConnectTimeout = 5 * PA_USEC_PER_SEC;
 constexpr auto kSettleWait = std::chrono::seconds(6);  // the timeout above, plus slack
 constexpr auto kQueryWait = std::chrono::seconds(5);
 constexpr auto kStreamWait = std::chrono::seconds(5);
+// libpulse says its thread started even when pthread_create failed; ours must be seen running.
+constexpr auto kLoopStartWait = std::chrono::seconds(2);
 // Small fragments so the first buffers arrive within tens of milliseconds rather than the
 // server's default of about two seconds.
 constexpr pa_usec_t kFragment = 20 * PA_USEC_PER_MSEC;
@@ -87,6 +88,8 @@ class PulseServer final : public PulseConnection {
   static void onSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* self);
   static void onAnswer(pa_mainloop_api* api, pa_defer_event* event, void* answer);
   static void destroyAnswer(pa_mainloop_api*, pa_defer_event*, void* answer);
+  static void onLoopAlive(pa_mainloop_api* api, pa_defer_event* event, void* self);
+  bool loopAnswers();
 
   // These run on libpulse's thread (or in the constructor, before it starts).
   void settle(PulseReach reach, int error);
@@ -102,8 +105,8 @@ class PulseServer final : public PulseConnection {
   std::vector<std::function<void(PulseReach)>> settledHandlers_;
   AudioFormat foundFormat_;
   std::string foundSource_;
-  // Main thread only: answers given without libpulse's thread.
-  std::vector<std::thread> answerThreads_;
+  // A loop whose thread never ran cannot be stopped or freed: it is left as it is.
+  bool loopLost_ = false;
 
   mutable Mutex mutex_;
   CondVar changed_;
@@ -111,6 +114,7 @@ class PulseServer final : public PulseConnection {
   PulseReach reach_ GUARDED_BY(mutex_) = PulseReach::failed;
   int error_ GUARDED_BY(mutex_) = PA_ERR_UNKNOWN;
   bool queried_ GUARDED_BY(mutex_) = false;
+  bool loopAlive_ GUARDED_BY(mutex_) = false;
   AudioFormat format_ GUARDED_BY(mutex_);
   std::string sourceName_ GUARDED_BY(mutex_);
 };
@@ -139,11 +143,34 @@ PulseServer::PulseServer() {
                                             &PulseServer::onConnectTimeout, this);
     }
   }
-  if (pa_threaded_mainloop_start(loop_) < 0) {
+  if (pa_threaded_mainloop_start(loop_) < 0 || !loopAnswers()) {
     settle(PulseReach::failed, PA_ERR_INTERNAL);
     return;
   }
   loopRunning_ = true;
+}
+
+bool PulseServer::loopAnswers() {
+  {
+    LoopLock lock(loop_);
+    api()->defer_new(api(), &PulseServer::onLoopAlive, this);
+  }
+  MutexLock lock(mutex_);
+  if (changed_.waitFor(lock, kLoopStartWait, [this]() REQUIRES(mutex_) { return loopAlive_; })) {
+    return true;
+  }
+  loopLost_ = true;
+  return false;
+}
+
+void PulseServer::onLoopAlive(pa_mainloop_api* api, pa_defer_event* event, void* data) {
+  auto* self = static_cast<PulseServer*>(data);
+  api->defer_free(event);
+  {
+    MutexLock lock(self->mutex_);
+    self->loopAlive_ = true;
+  }
+  self->changed_.notifyAll();
 }
 
 PulseServer::~PulseServer() {
@@ -161,15 +188,15 @@ PulseServer::~PulseServer() {
       }
     }
     if (loopRunning_) pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
+    if (!loopLost_) pa_threaded_mainloop_free(loop_);
   }
-  for (auto& thread : answerThreads_) thread.join();
 }
 
 void PulseServer::whenSettled(std::function<void(PulseReach)> handler) {
   if (!loopRunning_) {
-    // Only when libpulse could not start its thread; the connection has failed already.
-    answerThreads_.emplace_back([handler = std::move(handler)] { handler(PulseReach::failed); });
+    // Only when libpulse could not start its thread; the connection has failed already, and
+    // the answer comes at once rather than on a thread the machine may not have.
+    handler(PulseReach::failed);
     return;
   }
   LoopLock lock(loop_);
@@ -552,10 +579,14 @@ void PulseCapture::onRead(pa_stream* stream, size_t, void* data) {
     size_t count = 0;
     if (pa_stream_peek(stream, &bytes, &count) < 0 || count == 0) return;
     if (self->collector_) {
-      if (bytes) {
-        self->collector_->append({static_cast<const std::byte*>(bytes), count});
-      } else {
-        self->collector_->appendSilence(count);  // a hole in the recording
+      // Nothing may unwind into libpulse: a buffer that finds no memory on its way is lost.
+      try {
+        if (bytes) {
+          self->collector_->append({static_cast<const std::byte*>(bytes), count});
+        } else {
+          self->collector_->appendSilence(count);  // a hole in the recording
+        }
+      } catch (const std::exception&) {
       }
     }
     pa_stream_drop(stream);

@@ -21,8 +21,8 @@ enum class PulseReach {
 class PulseConnection {
  public:
   virtual ~PulseConnection() = default;
-  // Calls `handler` once on libpulse's thread (never the caller's) when the connection attempt
-  // has ended, connected or not.
+  // Calls `handler` once on libpulse's thread when the connection attempt has ended, connected or
+  // not; at once on the caller's thread when libpulse's thread could not start.
   virtual void whenSettled(std::function<void(PulseReach)> handler) = 0;
   // Waits, for a bounded time, until the connection attempt has ended. Main thread.
   virtual PulseReach waitSettled() = 0;

@@ -1,6 +1,10 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 
 #include <atomic>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
 #include <utility>
 #include <variant>
 
@@ -15,6 +19,10 @@
 namespace mic {
 namespace {
 
+// Far beyond the half second a load takes, yet short of the listening limit, so that a load stuck
+// on a hung file system still ends the run with its own line.
+constexpr auto kLoadPatience = std::chrono::seconds(50);
+
 // A model being loaded in the background: makeRecognizer starts it so that the half second of
 // ps_init overlaps the start of capture instead of delaying the first words.
 class ModelLoad {
@@ -23,21 +31,23 @@ class ModelLoad {
 
   static std::shared_ptr<ModelLoad> start(const ModelPaths& model) {
     auto load = std::make_shared<ModelLoad>();
-    startRecognizerThread([load, model] {
-      Loaded result = decoderOf(PocketSphinxDecoder::load(model));
-      MutexLock lock(load->mutex_);
-      load->result_ = std::move(result);
-      load->done_ = true;
-      load->changed_.notifyAll();
-    });
+    const Status started = startRecognizerThread([load, model] { load->run(model); });
+    // No thread to spare: the worker loads the model itself when it needs it.
+    if (!started.ok()) load->pending_ = model;
     return load;
   }
 
-  // Blocks until the load ends or `stop` is set (then fails: the caller was cancelled). Hands the
-  // decoder out once: a later caller gets a failure.
+  // Blocks until the load ends, `stop` is set (then fails: the caller was cancelled) or the load
+  // takes longer than anything sound could. Hands the decoder out once: a later caller gets a
+  // failure.
   Loaded take(const std::atomic<bool>& stop) {
+    if (pending_) run(*std::exchange(pending_, std::nullopt));
     MutexLock lock(mutex_);
-    changed_.wait(lock, [&]() REQUIRES(mutex_) { return done_ || stop.load(); });
+    if (!changed_.waitFor(lock, kLoadPatience,
+                          [&]() REQUIRES(mutex_) { return done_ || stop.load(); })) {
+      return Status::failure("speech model did not load within " +
+                             std::to_string(kLoadPatience.count()) + " s");
+    }
     if (!done_) return Status::failure("speech recognition was cancelled");
     Loaded result = std::move(result_);
     result_ = Status::failure("speech model already in use");
@@ -51,15 +61,30 @@ class ModelLoad {
   }
 
  private:
-  Mutex mutex_;
-  CondVar changed_;
-  bool done_ GUARDED_BY(mutex_) = false;
-  Loaded result_ GUARDED_BY(mutex_) = Status::failure("speech model not loaded yet");
+  // A decoder call that fails throws nothing, but memory can still run out on the way.
+  void run(const ModelPaths& model) {
+    Loaded result = Status::failure("speech model could not be loaded: out of memory");
+    try {
+      result = decoderOf(PocketSphinxDecoder::load(model));
+    } catch (const std::exception&) {
+    }
+    MutexLock lock(mutex_);
+    result_ = std::move(result);
+    done_ = true;
+    changed_.notifyAll();
+  }
 
   static Loaded decoderOf(std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> loaded) {
     if (auto* error = std::get_if<std::string>(&loaded)) return Status::failure(*error);
     return std::move(std::get<0>(loaded));
   }
+
+  // Set only when no thread could load the model; then read by the one worker that takes it.
+  std::optional<ModelPaths> pending_;
+  Mutex mutex_;
+  CondVar changed_;
+  bool done_ GUARDED_BY(mutex_) = false;
+  Loaded result_ GUARDED_BY(mutex_) = Status::failure("speech model not loaded yet");
 };
 
 // The utterance's outcome as a Status: its description of a failure, empty on success.
@@ -210,10 +235,19 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
     } else {
       state->audio = std::make_shared<AudioQueue>();
     }
-    startRecognizerThread([state, foreign = !ours] {
+    const Status started = startRecognizerThread([state, foreign = !ours] {
       if (foreign) return state->fail("speech recognition request of another kind");
-      runRecognition(state);
+      try {
+        runRecognition(state);
+      } catch (const std::bad_alloc&) {
+        state->fail("speech recognition ran out of memory");
+      } catch (const std::exception& error) {
+        state->fail(std::string("speech recognition failed: ") + error.what());
+      }
     });
+    // Reported like any recognition failure, through the handler.
+    if (!started.ok())
+      state->fail(started.withContext("speech recognition could not start").message());
     return std::make_shared<PocketSphinxTask>(state);
   }
 
@@ -231,8 +265,10 @@ class PocketSphinxService : public SpeechRecognitionService {
 
   // Nothing to ask: recognition is local. Answered from another thread, as a system would.
   void requestAuthorization(std::function<void(SpeechAuthorizationStatus)> handler) override {
-    startRecognizerThread(
-        [handler = std::move(handler)] { handler(SpeechAuthorizationStatus::authorized); });
+    const Status started =
+        startRecognizerThread([handler] { handler(SpeechAuthorizationStatus::authorized); });
+    // Without a thread to spare the answer comes at once, which a handler must accept as well.
+    if (!started.ok()) handler(SpeechAuthorizationStatus::authorized);
   }
 
   std::shared_ptr<SpeechRecognizer> makeRecognizer(const Locale& locale) override {

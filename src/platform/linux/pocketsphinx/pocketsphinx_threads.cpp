@@ -2,7 +2,8 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
+
+#include "platform/linux/detached_thread.h"
 
 namespace mic {
 namespace {
@@ -21,20 +22,30 @@ ThreadCount& threadCount() {
 
 }  // namespace
 
-void startRecognizerThread(std::function<void()> work) {
+Status startRecognizerThread(std::function<void()> work) {
   auto& count = threadCount();
   {
     std::lock_guard lock(count.mutex);
     ++count.running;
   }
-  std::thread([work = std::move(work)]() mutable {
-    work();
-    work = nullptr;  // release what it held before saying it is done
-    auto& count = threadCount();
+  const auto done = [&count] {
     std::lock_guard lock(count.mutex);
     --count.running;
     count.idle.notify_all();
-  }).detach();
+  };
+  Status started = startDetachedThread([work = std::move(work), done]() mutable {
+    try {
+      work();
+    } catch (...) {
+      work = nullptr;
+      done();
+      throw;
+    }
+    work = nullptr;  // release what it held before saying it is done
+    done();
+  });
+  if (!started.ok()) done();
+  return started;
 }
 
 bool waitForRecognizerThreads(std::chrono::milliseconds timeout) {

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+#include "platform/linux/status.h"
+
+namespace mic {
+
+// Runs `work` once on a new detached thread that owns it; the thread may stay blocked until the
+// process exits. A machine out of threads or memory is a failure with the system's reason, never
+// an exception. Nothing `work` throws leaves its thread: whatever a worker could not turn into a
+// failure of its own ends with the work, so no exception reaches std::terminate.
+Status startDetachedThread(std::function<void()> work);
+
+}  // namespace mic

@@ -1,0 +1,13 @@
+#pragma once
+
+namespace mic {
+
+// Run first thing in the process, before any library opens a file or speaks. Descriptors 0 to 2
+// that the caller left closed are opened on /dev/null, keeping what the closed stream meant
+// (standard input at its end, output going nowhere), so that no library's pipe or socket ever
+// takes their place. Then standard error is pointed at /dev/null for good: the program writes
+// nothing there itself, so whatever a linked library, the C++ runtime or the C library would say
+// there (configuration complaints, terminate messages, fatal diagnostics) is never seen.
+void guardStandardStreams();
+
+}  // namespace mic
