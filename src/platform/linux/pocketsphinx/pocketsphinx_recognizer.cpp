@@ -223,7 +223,9 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
     auto state = std::make_shared<TaskState>();
     state->handler = std::move(handler);
     if (!modelCheck_.ok()) {
-      startRecognizerThread([state, error = modelCheck_.message()] { state->fail(error); });
+      const std::string error = modelCheck_.message();
+      // Reported from another thread, as a decoder's failure would be; at once without one.
+      if (!startRecognizerThread([state, error] { state->fail(error); }).ok()) state->fail(error);
       return std::make_shared<PocketSphinxTask>(state);
     }
     // The first task gets the model loading since makeRecognizer; any later one loads its own.
