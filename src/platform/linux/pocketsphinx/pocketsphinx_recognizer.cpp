@@ -28,7 +28,7 @@ class ModelLoad {
       MutexLock lock(load->mutex_);
       load->result_ = std::move(result);
       load->done_ = true;
-      load->changed_.notifyAll();
+      load->changed_.notify_all();
     });
     return load;
   }
@@ -47,7 +47,7 @@ class ModelLoad {
   // Wakes a take() that should look at its stop flag again.
   void wake() {
     MutexLock lock(mutex_);
-    changed_.notifyAll();
+    changed_.notify_all();
   }
 
  private:
