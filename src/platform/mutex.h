@@ -38,18 +38,19 @@ class SCOPED_CAPABILITY MutexLock {
   std::unique_lock<std::mutex> lock_;
 };
 
-// A condition variable waited on with a MutexLock held. A predicate that reads guarded state is
-// written as a lambda marked REQUIRES(the mutex): it runs with the mutex held.
+// A condition variable waited on with a MutexLock held; std::condition_variable's names, so that
+// code moves to it unchanged. A predicate that reads guarded state is a lambda marked
+// REQUIRES(the mutex): it runs with the mutex held.
 class CondVar {
  public:
-  void notifyOne() { condition_.notify_one(); }
-  void notifyAll() { condition_.notify_all(); }
+  void notify_one() { condition_.notify_one(); }
+  void notify_all() { condition_.notify_all(); }
 
   // Until notified (or a spurious wake-up).
   void wait(MutexLock& lock) { condition_.wait(lock.lock_); }
   // Until notified or `deadline`; false once the deadline has passed.
   template <typename Clock, typename Duration>
-  bool waitUntil(MutexLock& lock, const std::chrono::time_point<Clock, Duration>& deadline) {
+  bool wait_until(MutexLock& lock, const std::chrono::time_point<Clock, Duration>& deadline) {
     return condition_.wait_until(lock.lock_, deadline) == std::cv_status::no_timeout;
   }
   // Until `ready()` holds.
@@ -59,8 +60,8 @@ class CondVar {
   }
   // Until `ready()` holds or `timeout` has passed; returns `ready()`.
   template <typename Rep, typename Period, typename Predicate>
-  bool waitFor(MutexLock& lock, const std::chrono::duration<Rep, Period>& timeout,
-               Predicate ready) {
+  bool wait_for(MutexLock& lock, const std::chrono::duration<Rep, Period>& timeout,
+                Predicate ready) {
     return condition_.wait_for(lock.lock_, timeout, std::move(ready));
   }
 

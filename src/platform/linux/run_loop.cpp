@@ -44,14 +44,14 @@ std::chrono::steady_clock::duration toDuration(double seconds) {
 void RunLoop::post(Work work) {
   MutexLock lock(mutex_);
   posted_.push_back(std::move(work));
-  wake_.notifyOne();
+  wake_.notify_one();
 }
 
 void RunLoop::postAfter(double seconds, Work work) {
   MutexLock lock(mutex_);
   delayed_.emplace(std::make_pair(Clock::now() + toDuration(seconds), sequence_++),
                    std::move(work));
-  wake_.notifyOne();
+  wake_.notify_one();
 }
 
 std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSeconds, Work handler) {
@@ -63,7 +63,7 @@ std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSecond
         Timer{interval, Clock::now() + interval, sequence_++, std::move(handler)});
     timers_.push_back(timer);
   }
-  wake_.notifyOne();
+  wake_.notify_one();
   return std::make_shared<TimerHandle>(*this, timer);
 }
 
@@ -78,7 +78,7 @@ void RunLoop::runInBackground(Work work) {
 void RunLoop::quit() {
   MutexLock lock(mutex_);
   quit_ = true;
-  wake_.notifyOne();
+  wake_.notify_one();
 }
 
 void RunLoop::run() {
@@ -104,7 +104,7 @@ void RunLoop::run() {
         if (due.first == Clock::time_point::max()) {
           wake_.wait(lock);
         } else {
-          wake_.waitUntil(lock, due.first);
+          wake_.wait_until(lock, due.first);
         }
         continue;
       }

@@ -156,7 +156,7 @@ bool PulseServer::loopAnswers() {
     api()->defer_new(api(), &PulseServer::onLoopAlive, this);
   }
   MutexLock lock(mutex_);
-  if (changed_.waitFor(lock, kLoopStartWait, [this]() REQUIRES(mutex_) { return loopAlive_; })) {
+  if (changed_.wait_for(lock, kLoopStartWait, [this]() REQUIRES(mutex_) { return loopAlive_; })) {
     return true;
   }
   loopLost_ = true;
@@ -170,7 +170,7 @@ void PulseServer::onLoopAlive(pa_mainloop_api* api, pa_defer_event* event, void*
     MutexLock lock(self->mutex_);
     self->loopAlive_ = true;
   }
-  self->changed_.notifyAll();
+  self->changed_.notify_all();
 }
 
 PulseServer::~PulseServer() {
@@ -228,14 +228,14 @@ void PulseServer::destroyAnswer(pa_mainloop_api*, pa_defer_event*, void* answer)
 
 PulseReach PulseServer::waitSettled() {
   MutexLock lock(mutex_);
-  changed_.waitFor(lock, kSettleWait, [this]() REQUIRES(mutex_) { return settled_; });
+  changed_.wait_for(lock, kSettleWait, [this]() REQUIRES(mutex_) { return settled_; });
   return settled_ ? reach_ : PulseReach::failed;
 }
 
 AudioFormat PulseServer::waitFormat(std::string* sourceName) {
   if (waitSettled() != PulseReach::connected) return {};
   MutexLock lock(mutex_);
-  changed_.waitFor(lock, kQueryWait, [this]() REQUIRES(mutex_) { return queried_; });
+  changed_.wait_for(lock, kQueryWait, [this]() REQUIRES(mutex_) { return queried_; });
   if (!queried_) return {};
   if (sourceName) *sourceName = sourceName_;
   return format_;
@@ -255,7 +255,7 @@ void PulseServer::settle(PulseReach reach, int error) {
     error_ = error;
     if (reach != PulseReach::connected) queried_ = true;
   }
-  changed_.notifyAll();
+  changed_.notify_all();
   if (connectTimer_) {
     api()->time_free(connectTimer_);
     connectTimer_ = nullptr;
@@ -282,7 +282,7 @@ void PulseServer::onContextState(pa_context* context, void* data) {
         self->error_ = error ? error : PA_ERR_CONNECTIONTERMINATED;
         self->queried_ = true;
       }
-      self->changed_.notifyAll();
+      self->changed_.notify_all();
       break;
     }
     default:
@@ -339,7 +339,7 @@ void PulseServer::finishQuery() {
     format_ = foundFormat_;
     sourceName_ = foundSource_;
   }
-  changed_.notifyAll();
+  changed_.notify_all();
 }
 
 class PulseCapture final : public CaptureSource {
@@ -441,8 +441,8 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
   int error = PA_ERR_TIMEOUT;
   {
     MutexLock stateLock(mutex_);
-    changed_.waitFor(stateLock, kStreamWait,
-                     [this]() REQUIRES(mutex_) { return state_ != StreamState::connecting; });
+    changed_.wait_for(stateLock, kStreamWait,
+                      [this]() REQUIRES(mutex_) { return state_ != StreamState::connecting; });
     if (state_ == StreamState::ready) return {};
     if (state_ == StreamState::ended) error = streamError_;
   }
@@ -502,7 +502,7 @@ void PulseCapture::onStreamState(pa_stream* stream, void* data) {
       self->running_ = false;
     }
   }
-  self->changed_.notifyAll();
+  self->changed_.notify_all();
   // Killed with no source left ("Entity killed"), or the server gone: capture is over. A failure
   // while connecting is start()'s to report.
   if (wasReady && state != PA_STREAM_READY) self->endedByItself();

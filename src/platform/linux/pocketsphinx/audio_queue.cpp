@@ -9,7 +9,7 @@ void AudioQueue::push(AudioFormat format, std::span<const float> interleaved) {
     if (closed_) return;  // audio after endAudio has no utterance to join
     chunks_.push_back(std::move(chunk));
   }
-  ready_.notifyOne();
+  ready_.notify_one();
 }
 
 void AudioQueue::close() {
@@ -17,7 +17,7 @@ void AudioQueue::close() {
     MutexLock lock(mutex_);
     closed_ = true;
   }
-  ready_.notifyAll();
+  ready_.notify_all();
 }
 
 void AudioQueue::interrupt() {
@@ -25,7 +25,7 @@ void AudioQueue::interrupt() {
     MutexLock lock(mutex_);
     interrupted_ = true;
   }
-  ready_.notifyAll();
+  ready_.notify_all();
 }
 
 std::optional<AudioQueue::Wait> AudioQueue::takeLocked(AudioChunk& chunk) {

@@ -43,8 +43,8 @@ class ModelLoad {
   Loaded take(const std::atomic<bool>& stop) {
     if (pending_) run(*std::exchange(pending_, std::nullopt));
     MutexLock lock(mutex_);
-    if (!changed_.waitFor(lock, kLoadPatience,
-                          [&]() REQUIRES(mutex_) { return done_ || stop.load(); })) {
+    if (!changed_.wait_for(lock, kLoadPatience,
+                           [&]() REQUIRES(mutex_) { return done_ || stop.load(); })) {
       return Status::failure("speech model did not load within " +
                              std::to_string(kLoadPatience.count()) + " s");
     }
@@ -57,7 +57,7 @@ class ModelLoad {
   // Wakes a take() that should look at its stop flag again.
   void wake() {
     MutexLock lock(mutex_);
-    changed_.notifyAll();
+    changed_.notify_all();
   }
 
  private:
@@ -71,7 +71,7 @@ class ModelLoad {
     MutexLock lock(mutex_);
     result_ = std::move(result);
     done_ = true;
-    changed_.notifyAll();
+    changed_.notify_all();
   }
 
   static Loaded decoderOf(std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> loaded) {
