@@ -23,8 +23,8 @@ constexpr auto kLoopStartWait = std::chrono::seconds(2);
 // Small fragments so the first buffers arrive within tens of milliseconds rather than the
 // server's default of about two seconds.
 constexpr pa_usec_t kFragment = 20 * PA_USEC_PER_MSEC;
-// When its source goes, PulseAudio moves the stream or kills it, but PipeWire may leave it linked
-// to nothing, silent and alive. A stream still unlinked this long after a change has lost its
+// When its source goes, PulseAudio moves the stream or kills it, but PipeWire may leave it
+// unlinked, silent and alive. A stream still unlinked this long after a change has lost its
 // microphone; a move takes a few milliseconds.
 constexpr pa_usec_t kUnlinkedGrace = 500 * PA_USEC_PER_MSEC;
 
