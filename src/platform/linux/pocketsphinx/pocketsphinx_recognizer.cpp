@@ -34,13 +34,12 @@ class ModelLoad {
 
   // Blocks until the load ends or `stop` is set (then returns nothing). Hands the decoder out
   // once: a later caller gets an error.
-  std::optional<std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string>> take(
-      const std::atomic<bool>& stop) {
+  std::optional<Result<std::unique_ptr<PocketSphinxDecoder>>> take(const std::atomic<bool>& stop) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return done_ || stop.load(); });
     if (!done_) return std::nullopt;
     auto result = std::move(result_);
-    result_ = std::string("speech model already in use");
+    result_ = Status::failure("speech model already in use");
     return result;
   }
 
@@ -54,7 +53,7 @@ class ModelLoad {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool done_ = false;
-  std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> result_;
+  Result<std::unique_ptr<PocketSphinxDecoder>> result_ = Status::failure("speech model not loaded");
 };
 
 // What a task's worker and the task handle share; the worker owns the decoder.
@@ -90,7 +89,7 @@ class Feeder {
     }
     samples_.clear();
     if (!resampler_->process(chunk.samples, samples_)) return "audio resampling failed";
-    return utterance_.feed(samples_);
+    return utterance_.feed(samples_).message();
   }
 
   std::string flush() {
@@ -98,7 +97,7 @@ class Feeder {
     samples_.clear();
     if (!resampler_->flush(samples_)) return "audio resampling failed";
     resampler_.reset();
-    return utterance_.feed(samples_);
+    return utterance_.feed(samples_).message();
   }
 
  private:
@@ -110,12 +109,12 @@ class Feeder {
 void runRecognition(const std::shared_ptr<TaskState>& state) {
   auto loaded = state->model->take(state->cancelled);
   if (!loaded) return;  // cancelled while the model loaded
-  if (auto* error = std::get_if<std::string>(&*loaded)) return state->fail(*error);
-  std::unique_ptr<PocketSphinxDecoder> decoder = std::move(std::get<0>(*loaded));
+  if (!loaded->ok()) return state->fail(loaded->status().message());
+  std::unique_ptr<PocketSphinxDecoder> decoder = std::move(*loaded).value();
 
   PocketSphinxUtterance utterance(*decoder, WarmUpPolicy{});
   Feeder feeder(utterance);
-  if (auto error = utterance.start(); !error.empty()) return state->fail(error);
+  if (auto status = utterance.start(); !status.ok()) return state->fail(status.message());
   std::string reported;
   AudioChunk chunk;
   for (;;) {
@@ -124,7 +123,7 @@ void runRecognition(const std::shared_ptr<TaskState>& state) {
         return;
       case AudioQueue::Wait::closed: {
         std::string error = feeder.flush();
-        if (error.empty()) error = utterance.finish();
+        if (error.empty()) error = utterance.finish().message();
         if (!error.empty()) return state->fail(error);
         return state->succeed(utterance.hypothesis(), true);
       }
