@@ -75,10 +75,21 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(const Mod
   // The word-exit table starts large enough for a minute of speech. The library grows it lazily,
   // and a partial asked for in the frame after it filled exactly trips one of its assertions
   // (abort, no line: seen once in a 29 s utterance). Its pages are only touched as they are used.
-  std::vector<std::string> args = {
-      "-hmm",           model.acousticModel, "-lm",   model.languageModel, "-dict",
-      model.dictionary, "-samprate",         "16000", "-latsize",          "100000",
-      "-logfn",         "/dev/null"};
+  //
+  // The voice activity detector ends speech after 0.3 s of silence instead of 0.5 s: every frame
+  // until then goes through the full search, and a run always ends in a pause, so the 20 frames
+  // saved are 6% of a short sentence's decoding. A pause that long inside speech only starts
+  // a new segment, which loses no audio; word errors on flite sentences, with pauses of 0.35 and
+  // 0.6 s between phrases and at -15 and -30 dB, were the same as with 0.5 s.
+  const std::pair<const char*, std::string> options[] = {
+      {"-hmm", model.acousticModel}, {"-lm", model.languageModel}, {"-dict", model.dictionary},
+      {"-samprate", "16000"},        {"-latsize", "100000"},       {"-vad_postspeech", "30"},
+      {"-logfn", "/dev/null"}};
+  std::vector<std::string> args;
+  for (const auto& [name, value] : options) {
+    args.push_back(name);
+    args.push_back(value);
+  }
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   cmd_ln_t* config =

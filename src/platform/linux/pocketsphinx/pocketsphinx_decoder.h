@@ -38,7 +38,7 @@ class PocketSphinxDecoder {
   // The whole best hypothesis so far (after endUtterance: the final one).
   std::string hypothesis();
   // Whether the library's voice activity detector counts the audio processed last as speech. It
-  // turns false half a second into a pause.
+  // turns false 0.3 s into a pause.
   bool inSpeech();
   // Moves the cepstral mean to the speech heard so far, the model's default counting for
   // `defaultWeightFrames` frames (10 ms each).
