@@ -33,13 +33,13 @@ SENTENCES = [
     "my flight was delayed by two hours because of the storm",
 ]
 PAIRS = [(0, 2), (4, 6), (8, 10), (11, 13)]
-LONG = ("when the sunlight strikes raindrops in the air they act as a prism and form a rainbow. the "
-        "rainbow is a division of white light into many beautiful colors. these take the shape of a "
-        "long round arch with its path high above and its two ends apparently beyond the horizon. "
-        "there is according to legend a boiling pot of gold at one end. people look but no one ever "
-        "finds it. when a man looks for something beyond his reach his friends say he is looking for "
-        "the pot of gold at the end of the rainbow. it is an old story but people still tell it to "
-        "their children")
+LONG = ("when the sunlight strikes raindrops in the air they act as a prism and form a rainbow. "
+        "the rainbow is a division of white light into many beautiful colors. these take the "
+        "shape of a long round arch with its path high above and its two ends apparently beyond "
+        "the horizon. there is according to legend a boiling pot of gold at one end. people look "
+        "but no one ever finds it. when a man looks for something beyond his reach his friends "
+        "say he is looking for the pot of gold at the end of the rainbow. it is an old story but "
+        "people still tell it to their children")
 
 
 def sox(*args):
