@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "platform/linux/pocketsphinx/audio_queue.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
@@ -65,18 +64,13 @@ class ModelLoad {
   void run(const ModelPaths& model) {
     Loaded result = Status::failure("speech model could not be loaded: out of memory");
     try {
-      result = decoderOf(PocketSphinxDecoder::load(model));
+      result = PocketSphinxDecoder::load(model);
     } catch (const std::exception&) {
     }
     MutexLock lock(mutex_);
     result_ = std::move(result);
     done_ = true;
     changed_.notify_all();
-  }
-
-  static Loaded decoderOf(std::variant<std::unique_ptr<PocketSphinxDecoder>, std::string> loaded) {
-    if (auto* error = std::get_if<std::string>(&loaded)) return Status::failure(*error);
-    return std::move(std::get<0>(loaded));
   }
 
   // Set only when no thread could load the model; then read by the one worker that takes it.
@@ -86,11 +80,6 @@ class ModelLoad {
   bool done_ GUARDED_BY(mutex_) = false;
   Loaded result_ GUARDED_BY(mutex_) = Status::failure("speech model not loaded yet");
 };
-
-// The utterance's outcome as a Status: its description of a failure, empty on success.
-Status utteranceStatus(const std::string& error) {
-  return error.empty() ? Status() : Status::failure(error);
-}
 
 // What a task's worker and the task handle share; the worker owns the decoder.
 struct TaskState {
@@ -127,7 +116,7 @@ class Feeder {
     if (Status processed = resampler_->process(chunk.samples, samples_); !processed.ok()) {
       return processed;
     }
-    return utteranceStatus(utterance_.feed(samples_));
+    return utterance_.feed(samples_);
   }
 
   Status flush() {
@@ -135,7 +124,7 @@ class Feeder {
     samples_.clear();
     if (Status flushed = resampler_->flush(samples_); !flushed.ok()) return flushed;
     resampler_.reset();
-    return utteranceStatus(utterance_.feed(samples_));
+    return utterance_.feed(samples_);
   }
 
  private:
@@ -151,7 +140,7 @@ void runRecognition(const std::shared_ptr<TaskState>& state) {
 
   PocketSphinxUtterance utterance(*decoder, WarmUpPolicy{});
   Feeder feeder(utterance);
-  if (auto error = utterance.start(); !error.empty()) return state->fail(error);
+  if (auto status = utterance.start(); !status.ok()) return state->fail(status.message());
   std::string reported;
   AudioChunk chunk;
   for (;;) {
@@ -160,7 +149,7 @@ void runRecognition(const std::shared_ptr<TaskState>& state) {
         return;
       case AudioQueue::Wait::closed: {
         Status finished = feeder.flush();
-        if (finished.ok()) finished = utteranceStatus(utterance.finish());
+        if (finished.ok()) finished = utterance.finish();
         if (!finished.ok()) return state->fail(finished.message());
         return state->succeed(utterance.hypothesis(), true);
       }

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/status.h"
 
 namespace mic {
 
@@ -17,13 +17,6 @@ struct WarmUpPolicy {
   // mean follows their speech from the first frame. Negative: the mean moves only when a segment
   // ends, as the library does on its own.
   double defaultMeanWeightFrames = 100;
-  // Once this much audio has followed the first words, decode the segment again from its start
-  // with the mean estimated so far, then keep streaming. Negative: never (the default: with the
-  // mean following the speech it gains little for its cost).
-  double redecodeAfterWordsSeconds = -1;
-  // Decode the last segment a second time when the utterance ends (costs its length times the
-  // real-time factor at the end; off by default).
-  bool secondPassAtEnd = false;
 };
 
 // One utterance through a decoder: 16 kHz samples in, the whole hypothesis out. Single-threaded.
@@ -35,32 +28,24 @@ class PocketSphinxUtterance {
  public:
   PocketSphinxUtterance(PocketSphinxDecoder& decoder, WarmUpPolicy policy);
 
-  // Each returns an error description, or an empty string on success.
-  std::string start();
-  std::string feed(std::span<const int16_t> samples);
-  std::string finish();
+  Status start();
+  Status feed(std::span<const int16_t> samples);
+  Status finish();
 
   // The whole transcription so far; after finish, the final one. A finished segment's rescored
   // words show only once new words follow them: changing the text during the pause would make it
   // look as if the speaker were still talking.
   const std::string& hypothesis() const { return hypothesis_; }
-  // How many times audio was decoded again (for the accuracy measurements).
-  int redecodes() const { return redecodes_; }
   // How many segments were finished at pauses.
   int segments() const { return segments_; }
 
  private:
-  std::string restartWithWarmMean();
-  std::string endSegment();
+  Status endSegment();
   void showHypothesis(const std::string& segmentText);
 
   PocketSphinxDecoder& decoder_;
   WarmUpPolicy policy_;
-  std::vector<int16_t> audio_;  // the current segment, for decoding it again
-  size_t firstWordsAt_ = 0;     // samples in audio_ when words first appeared; 0: none yet
-  bool redecoded_ = false;
   bool segmentHeardSpeech_ = false;
-  int redecodes_ = 0;
   int segments_ = 0;
   std::string finishedText_;  // the finished segments' final words
   std::string shownBefore_;   // what was shown when the last segment finished
