@@ -13,7 +13,8 @@ import time
 
 import pytest
 
-from conftest import Run, check_stream, env_with, need, play, synthesize
+from conftest import need
+from harness import Run, check_stream, env_with, play, synthesize
 from reliability import NO_SPEECH, expected_status, sanitizer, slack, tally, terminal_of
 
 SENTENCE = "please turn on the kitchen lights"

@@ -6,9 +6,8 @@ import time
 
 import pytest
 
-from conftest import Run, check_stream, env_with, play, synthesize
+from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
 from reliability import FINISHING, LISTENING, NO_SPEECH, REQUESTING, private_mic, slack, tally
-from wer import word_error_rate
 
 pytestmark = pytest.mark.core
 
