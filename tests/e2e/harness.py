@@ -83,6 +83,15 @@ class Run:
             self.proc.stdin.close()
         return status
 
+    def ended(self, timeout):
+        """The status; a run still going after `timeout` s is killed and reported with its lines."""
+        try:
+            return self.finish(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.finish(timeout=10)
+            raise AssertionError(f"still running after {timeout:.0f} s; wrote {self.events()}")
+
     def events(self):
         return [json.loads(raw) for _, raw in self.lines]
 

@@ -29,16 +29,6 @@ AFTER_TRIGGER = 3.0
 MICROPHONE_ERRORS = ("no microphone input is available", "microphone could not start: ")
 
 
-def ended(run, timeout):
-    """The run's status; a run that hangs is killed and reported with what it wrote."""
-    try:
-        return run.finish(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        run.proc.kill()
-        run.finish(timeout=10)
-        raise AssertionError(f"still running after {timeout:.0f} s; wrote {run.events()}")
-
-
 def shell(command, binary, *args):
     """argv running the binary under a shell redirection such as `>&-`."""
     return ["sh", "-c", f'exec "$0" "$@" {command}', binary, *args]
@@ -77,7 +67,7 @@ def test_sound_server_killed_mid_speech_stops_listening(binary, speech_dir, tmp_
                 time.sleep(0.5 + (attempt % 5) * 0.6)
                 killed = time.monotonic() - run.started
                 mic.kill(signal.SIGKILL if attempt % 2 == 0 else signal.SIGTERM)
-                status = ended(run, 20 * factor)
+                status = run.ended(20 * factor)
                 events = check_stream(run)
                 end = terminal_of(events)
                 outcomes["final" if end["kind"] == "final" else "no speech"] += 1
@@ -115,7 +105,7 @@ def test_sound_server_stalled_mid_speech_still_ends_on_a_line(binary, speech_dir
                 time.sleep(0.5)
                 run.send_line()
                 sent = time.monotonic() - run.started
-                status = ended(run, (DRAIN + 10) * factor)
+                status = run.ended((DRAIN + 10) * factor)
                 events = check_stream(run)
                 assert status == expected_status(terminal_of(events)) and status in (0, 2), events
                 assert run.lines[-1][0] - sent <= (AFTER_TRIGGER + 1.0) * factor, events
@@ -153,7 +143,7 @@ def _server_gone(how, tmp_path, stack):
 def test_sound_server_gone_before_start(binary, tmp_path, how):
     with contextlib.ExitStack() as stack:
         run = Run(binary, env=_server_gone(how, tmp_path, stack))  # stdin open: only the failure ends it
-        status = ended(run, 30 * slack(binary))
+        status = run.ended(30 * slack(binary))
     events = check_stream(run)
     tally("server gone before start", runs=1, faults_injected=1, failures=int(status != 1))
     assert events[0] == REQUESTING
@@ -222,7 +212,7 @@ def test_damaged_model_is_a_clear_error(binary, pulse_server, speech_dir, pristi
         stopped_player(player)
         if run.proc.poll() is None:
             run.send_line()
-    status = ended(run, 20 * factor)
+    status = run.ended(20 * factor)
     crashed = status < 0 or not run.lines or run.events()[-1]["kind"] not in ("final", "error")
     tally("damaged model", inputs_tried=1, crashes=int(crashed), failures=int(status != 1))
     assert not crashed, (f"{target} {damage}: status {status}", run.events(), run.stderr[-2000:])
@@ -248,7 +238,7 @@ def test_stdin_closed_or_at_its_end_stops_at_once(binary, pulse_server, tmp_path
     empty.write_bytes(b"")
     argv = shell(redirection.replace("EMPTY", str(empty)), binary)
     run = Run(argv[0], argv[1:], env=env_with(pulse_server))
-    status = ended(run, 20 * slack(binary))
+    status = run.ended(20 * slack(binary))
     events = check_stream(run)
     tally("stdin closed or at end", runs=1, failures=int(status != 2))
     assert events == [REQUESTING, LISTENING, FINISHING, NO_SPEECH] and status == 2, (status, events)
@@ -320,7 +310,7 @@ def test_terminal_that_never_sends_a_line_ends_by_the_pause(binary, pulse_server
         run = Run(binary, env=env_with(pulse_server), stdin=slave)
         run.wait_for_text("listening locally", timeout=20 * factor)
         player = play(pulse_server, wav)
-        status = ended(run, 40 * factor)
+        status = run.ended(40 * factor)
         stopped_player(player)
         after = termios.tcgetattr(slave)
     finally:

@@ -1,7 +1,6 @@
 """A microphone that goes away mid-run, on the sound server this pass runs (PulseAudio or
 PipeWire). Gone for good, the run stops listening as a stop trigger stops it, keeping what it
 heard; moved to another source by the server, it goes on listening."""
-import subprocess
 import time
 
 import pytest
@@ -18,15 +17,6 @@ LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a p
 # (which a final result from the recognizer cuts short).
 ENDS_WITHIN = 3.0
 MAX_WER = 0.34
-
-
-def finished(run, timeout):
-    try:
-        return run.finish(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        run.proc.kill()
-        run.finish(timeout=10)
-        raise AssertionError(f"still running after {timeout:.0f} s; wrote {run.events()}")
 
 
 def wait_for_words(run, timeout):
@@ -62,7 +52,7 @@ def test_microphone_gone_before_any_words_ends_with_no_speech(binary, tmp_path):
         time.sleep(0.3)
         removed = time.monotonic() - run.started
         mic.remove_microphone()
-        status = finished(run, 20 * factor)
+        status = run.ended(20 * factor)
     events = check_stream(run)
     took = run.lines[-1][0] - removed
     tally("microphone gone", runs=1, faults_injected=1,
@@ -83,7 +73,7 @@ def test_microphone_gone_after_words_keeps_them(binary, speech_dir, tmp_path):
             time.sleep(1.0)
             removed = time.monotonic() - run.started
             mic.remove_microphone()
-            status = finished(run, 20 * factor)
+            status = run.ended(20 * factor)
         finally:
             stopped(player)
     events = check_stream(run)
@@ -111,7 +101,7 @@ def test_microphone_moved_to_another_source_keeps_listening(binary, speech_dir, 
         try:
             wait_for_words(run, 15 * factor)
             assert mic.pactl("unload-module", first).returncode == 0
-            status = finished(run, 30 * factor)
+            status = run.ended(30 * factor)
         finally:
             stopped(player)
     events = check_stream(run)
