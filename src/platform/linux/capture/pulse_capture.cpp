@@ -143,6 +143,9 @@ PulseServer::PulseServer() {
                                             &PulseServer::onConnectTimeout, this);
     }
   }
+  // Queued before the thread exists, so that nothing here locks the loop while its thread is
+  // still setting itself up.
+  api()->defer_new(api(), &PulseServer::onLoopAlive, this);
   if (pa_threaded_mainloop_start(loop_) < 0 || !loopAnswers()) {
     settle(PulseReach::failed, PA_ERR_INTERNAL);
     return;
@@ -151,10 +154,6 @@ PulseServer::PulseServer() {
 }
 
 bool PulseServer::loopAnswers() {
-  {
-    LoopLock lock(loop_);
-    api()->defer_new(api(), &PulseServer::onLoopAlive, this);
-  }
   MutexLock lock(mutex_);
   if (changed_.wait_for(lock, kLoopStartWait, [this]() REQUIRES(mutex_) { return loopAlive_; })) {
     return true;
