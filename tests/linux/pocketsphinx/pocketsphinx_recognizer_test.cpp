@@ -247,55 +247,56 @@ TEST_F(PocketSphinxRecognition, ReleasingEverythingMidStreamIsSafe) {
   EXPECT_EQ(reports.final(), std::nullopt);
 }
 
-TEST_F(PocketSphinxRecognition, AnUnloadableModelIsReportedAsAnError) {
-  // A model that passes every file check but whose language model is not one.
-  char dir[] = "/tmp/mic-badmodel-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+// A model "xx-yy" in a new temporary root: the installed en-us model's files, except that the
+// file named `ownFile` ("xx-yy.lm.bin" or "cmudict-xx-yy.dict") holds `content`.
+std::filesystem::path modelWithOwnFile(const std::string& ownFile, const std::string& content) {
   namespace fs = std::filesystem;
+  char dir[] = "/tmp/mic-model-XXXXXX";
+  EXPECT_NE(mkdtemp(dir), nullptr);
   const fs::path root = dir;
   const fs::path installed = fs::path(testing::speechModelRoot()) / "en-us";
   fs::create_directories(root / "xx-yy");
   fs::create_directory_symlink(installed / "en-us", root / "xx-yy" / "xx-yy");
-  fs::create_symlink(installed / "cmudict-en-us.dict", root / "xx-yy" / "cmudict-xx-yy.dict");
-  std::ofstream(root / "xx-yy" / "xx-yy.lm.bin") << "not a language model";
+  for (const auto& [ours, theirs] :
+       {std::pair<std::string, std::string>{"xx-yy.lm.bin", "en-us.lm.bin"},
+        {"cmudict-xx-yy.dict", "cmudict-en-us.dict"}}) {
+    if (ours == ownFile) {
+      std::ofstream(root / "xx-yy" / ours) << content;
+    } else {
+      fs::create_symlink(installed / theirs, root / "xx-yy" / ours);
+    }
+  }
+  return root;
+}
 
+// The one report of a task of the model "xx-yy" under `root`, which is removed afterwards.
+std::optional<std::string> errorOfTaskUnder(const std::filesystem::path& root) {
   auto service = makePocketSphinxService(root.string());
   auto recognizer = service->makeRecognizer({"xx_YY"});
-  ASSERT_TRUE(recognizer);
-  auto request = service->makeRequest();
+  EXPECT_TRUE(recognizer);
+  if (!recognizer) return std::nullopt;
   Reports reports;
-  auto task = recognizer->recognitionTask(request, reports.handler());
-  ASSERT_TRUE(reports.waitForEnd());
-  fs::remove_all(root);
-  ASSERT_TRUE(reports.error());
-  EXPECT_NE(reports.error()->find("speech model could not be loaded"), std::string::npos)
-      << *reports.error();
-  EXPECT_NE(reports.error()->find("lm.bin"), std::string::npos) << *reports.error();
+  auto task = recognizer->recognitionTask(service->makeRequest(), reports.handler());
+  EXPECT_TRUE(reports.waitForEnd());
+  std::filesystem::remove_all(root);
+  return reports.error();
+}
+
+TEST_F(PocketSphinxRecognition, AnUnloadableModelIsReportedAsAnError) {
+  // A model that passes every file check but whose language model is not one.
+  const auto error = errorOfTaskUnder(modelWithOwnFile("xx-yy.lm.bin", "not a language model"));
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->find("speech model could not be loaded"), std::string::npos) << *error;
+  EXPECT_NE(error->find("lm.bin"), std::string::npos) << *error;
 }
 
 TEST_F(PocketSphinxRecognition, ADamagedModelIsTheTasksErrorNamingTheFile) {
   // The language is installed, so it has a recognizer; the library never sees the damaged file.
-  char dir[] = "/tmp/mic-damaged-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  namespace fs = std::filesystem;
-  const fs::path root = dir;
-  const fs::path installed = fs::path(testing::speechModelRoot()) / "en-us";
-  fs::create_directories(root / "xx-yy");
-  fs::create_directory_symlink(installed / "en-us", root / "xx-yy" / "xx-yy");
-  fs::create_symlink(installed / "en-us.lm.bin", root / "xx-yy" / "xx-yy.lm.bin");
-  const fs::path dictionary = root / "xx-yy" / "cmudict-xx-yy.dict";
-  std::ofstream(dictionary) << "hello HH AH L OW\nwor";
-
-  auto service = makePocketSphinxService(root.string());
-  auto recognizer = service->makeRecognizer({"xx_YY"});
-  ASSERT_TRUE(recognizer);
-  Reports reports;
-  auto task = recognizer->recognitionTask(service->makeRequest(), reports.handler());
-  ASSERT_TRUE(reports.waitForEnd());
-  fs::remove_all(root);
-  ASSERT_TRUE(reports.error());
-  EXPECT_EQ(*reports.error(),
-            "speech model is damaged: " + dictionary.string() + ": cut short in a line");
+  const auto root = modelWithOwnFile("cmudict-xx-yy.dict", "hello HH AH L OW\nwor");
+  const std::string dictionary = (root / "xx-yy" / "cmudict-xx-yy.dict").string();
+  const auto error = errorOfTaskUnder(root);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(*error, "speech model is damaged: " + dictionary + ": cut short in a line");
 }
 
 // Everything the library says goes to our capture, not to the terminal.
