@@ -13,7 +13,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from wer import word_error_rate, words  # noqa: E402
+from harness import word_error_rate, words  # noqa: E402
 
 SENTENCES = [
     "please turn on the kitchen lights",
