@@ -497,12 +497,14 @@ Status senoneDumpIn(const std::string& path, const GaussianShape& gaussians,
   return {};
 }
 
-Status languageModelIn(const std::string& path) {
+// The trie model's vocabulary: its NUL-terminated words, as they end the file; "" for a model in
+// another format.
+Result<std::string> vocabularyIn(const std::string& path) {
   static constexpr std::string_view kTrieHeader = "Trie Language Model";
   const File file(path);
   const auto header = file.read(0, std::min<uint64_t>(file.size(), kTrieHeader.size() + 1));
   if (!header) return header.status();
-  if (!std::string_view(*header).starts_with(kTrieHeader)) return {};
+  if (!std::string_view(*header).starts_with(kTrieHeader)) return std::string();
   if (header->size() <= kTrieHeader.size()) return damage(kShort);
   const auto order = static_cast<uint8_t>((*header)[kTrieHeader.size()]);
   if (order == 0) return damage("counts out of range");
@@ -553,7 +555,9 @@ Status languageModelIn(const std::string& path) {
     if (start < firstWordEnd && tail[start] == '\0') break;
     int32_t length;
     std::memcpy(&length, tail.data() + start - 4, 4);
-    if (length > 0 && static_cast<uint64_t>(length) == tail.size() - start) return {};
+    if (length > 0 && static_cast<uint64_t>(length) == tail.size() - start) {
+      return tail.substr(start);
+    }
   }
   return damage("vocabulary length does not match its words");
 }
@@ -592,7 +596,13 @@ Status checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
   return inFile(path, senoneDumpIn(path, gaussians, definition));
 }
 
-Status checkLanguageModel(const std::string& path) { return inFile(path, languageModelIn(path)); }
+Status checkLanguageModel(const std::string& path) {
+  return inFile(path, vocabularyIn(path)).status();
+}
+
+Result<std::string> languageModelVocabulary(const std::string& path) {
+  return inFile(path, vocabularyIn(path));
+}
 
 Status checkTextFile(const std::string& path) { return inFile(path, textFileIn(path)); }
 

@@ -49,6 +49,9 @@ Status checkSenoneDump(const std::string& path, const GaussianShape& gaussians,
 // then exactly as many NUL-terminated words as it counts unigrams. The library reads those words
 // without bounds, so a short file makes it read past its buffer. Other formats pass unchecked.
 Status checkLanguageModel(const std::string& path);
+// The same check, and the vocabulary it walked: the words, each ended by a NUL. Empty for a
+// language model in another format.
+Result<std::string> languageModelVocabulary(const std::string& path);
 
 // A text file that is not empty and ends with a line feed.
 Status checkTextFile(const std::string& path);

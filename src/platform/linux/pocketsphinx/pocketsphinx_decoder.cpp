@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/pocketsphinx/language_model_dictionary.h"
+
 namespace mic {
 namespace {
 
@@ -81,9 +83,14 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(const Mod
   // saved are 6% of a short sentence's decoding. A pause that long inside speech only starts
   // a new segment, which loses no audio; word errors on flite sentences, with pauses of 0.35 and
   // 0.6 s between phrases and at -15 and -30 dB, were the same as with 0.5 s.
+  const auto dictionary = LanguageModelDictionary::make(model.dictionary, model.languageModel);
   const std::pair<const char*, std::string> options[] = {
-      {"-hmm", model.acousticModel}, {"-lm", model.languageModel}, {"-dict", model.dictionary},
-      {"-samprate", "16000"},        {"-latsize", "100000"},       {"-vad_postspeech", "30"},
+      {"-hmm", model.acousticModel},
+      {"-lm", model.languageModel},
+      {"-dict", dictionary ? dictionary->path() : model.dictionary},
+      {"-samprate", "16000"},
+      {"-latsize", "100000"},
+      {"-vad_postspeech", "30"},
       {"-logfn", "/dev/null"}};
   std::vector<std::string> args;
   for (const auto& [name, value] : options) {

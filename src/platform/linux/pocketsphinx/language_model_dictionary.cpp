@@ -1,0 +1,117 @@
+#include "platform/linux/pocketsphinx/language_model_dictionary.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_set>
+#include <utility>
+
+#include "platform/linux/pocketsphinx/model_files.h"
+
+namespace mic {
+namespace {
+
+void lowerInPlace(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// As the library reads an entry: the word runs to the first blank, and "word(2)" is another
+// pronunciation of "word".
+std::string_view wordOf(std::string_view line) {
+  std::string_view word = line.substr(0, line.find_first_of(" \t\r\n"));
+  if (word.size() > 1 && word.back() == ')') {
+    const size_t open = word.rfind('(');
+    if (open != std::string_view::npos && open > 0) word = word.substr(0, open);
+  }
+  return word;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::optional<std::string> fileText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) text.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done != text.size()) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+std::string dictionaryForVocabulary(std::string_view dictionary, std::string_view vocabulary) {
+  std::string lowered(vocabulary);
+  lowerInPlace(lowered);
+  std::unordered_set<std::string_view> known;
+  known.reserve(static_cast<size_t>(std::count(lowered.begin(), lowered.end(), '\0')) + 1);
+  for (std::string_view rest = lowered; !rest.empty();) {
+    const size_t end = rest.find('\0');
+    known.insert(rest.substr(0, end));
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  std::string kept;
+  kept.reserve(dictionary.size());
+  std::string word;
+  while (!dictionary.empty()) {
+    const size_t end = dictionary.find('\n');
+    const std::string_view line =
+        dictionary.substr(0, end == std::string_view::npos ? dictionary.size() : end + 1);
+    dictionary.remove_prefix(line.size());
+    word = wordOf(line);
+    lowerInPlace(word);
+    if (word.empty() || word.front() == '#' || known.count(word)) kept += line;
+  }
+  return kept;
+}
+
+std::optional<LanguageModelDictionary> LanguageModelDictionary::make(
+    const std::string& dictionary, const std::string& languageModel) {
+  const auto vocabulary = model_files::languageModelVocabulary(languageModel);
+  if (!vocabulary || vocabulary->empty()) return std::nullopt;
+  const auto text = fileText(dictionary);
+  if (!text) return std::nullopt;
+  const int fd = ::memfd_create("dictionary", MFD_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  LanguageModelDictionary made(fd);
+  if (!writeAll(fd, dictionaryForVocabulary(*text, *vocabulary)) ||
+      ::access(made.path().c_str(), R_OK) != 0) {
+    return std::nullopt;
+  }
+  return made;
+}
+
+LanguageModelDictionary::LanguageModelDictionary(int fd)
+    : fd_(fd), path_("/proc/self/fd/" + std::to_string(fd)) {}
+
+LanguageModelDictionary::LanguageModelDictionary(LanguageModelDictionary&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+LanguageModelDictionary::~LanguageModelDictionary() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+}  // namespace mic
