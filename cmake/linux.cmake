@@ -15,6 +15,7 @@ pkg_get_variable(POCKETSPHINX_MODEL_DIR pocketsphinx modeldir)
 
 add_library(mic_linux_platform STATIC
   src/platform/linux/detached_thread.cpp
+  src/platform/linux/large_pages.cpp
   src/platform/linux/linux_platform.cpp
   src/platform/linux/posix_locales.cpp
   src/platform/linux/posix_process.cpp

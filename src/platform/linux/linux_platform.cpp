@@ -1,4 +1,5 @@
 #include "platform/linux/capture/linux_audio_input.h"
+#include "platform/linux/large_pages.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 #include "platform/linux/posix_locales.h"
 #include "platform/linux/posix_process.h"
@@ -30,6 +31,7 @@ class LinuxPlatformServices : public PlatformServices {
 std::unique_ptr<PlatformServices> makePlatformServices() {
   // Before any service is made: they are the first to load libraries and open files.
   guardStandardStreams();
+  useLargePagesForModel();
   return std::make_unique<LinuxPlatformServices>();
 }
 

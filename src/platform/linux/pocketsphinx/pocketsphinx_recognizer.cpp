@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/linux/large_pages.h"
 #include "platform/linux/pocketsphinx/audio_queue.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
@@ -67,6 +68,7 @@ class ModelLoad {
       result = PocketSphinxDecoder::load(model);
     } catch (const std::exception&) {
     }
+    endLargePagesForModel();
     MutexLock lock(mutex_);
     result_ = std::move(result);
     done_ = true;

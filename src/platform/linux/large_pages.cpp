@@ -1,0 +1,48 @@
+#include "platform/linux/large_pages.h"
+
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace mic {
+namespace {
+
+constexpr size_t kLargePage = size_t{2} << 20;
+// More than the model needs, so the heap never grows past the region given large pages.
+constexpr size_t kModelHeap = size_t{192} << 20;
+// The C library's own default.
+constexpr size_t kDefaultTopPad = size_t{128} << 10;
+
+uintptr_t roundedUp(uintptr_t address) { return (address + kLargePage - 1) & ~(kLargePage - 1); }
+
+}  // namespace
+
+void useLargePagesForModel() {
+  // One heap, or each thread's allocations go to an arena of its own that cannot be advised as a
+  // whole; large blocks (the language model's tables) from it too, instead of separate mappings.
+  mallopt(M_ARENA_MAX, 1);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the most it takes
+  mallopt(M_TOP_PAD, kModelHeap);
+  // Only what this growth of the heap added is advised: under a sanitizer's allocator the break
+  // does not move, and nothing is.
+  const auto before = reinterpret_cast<uintptr_t>(sbrk(0));
+  // More than the heap has left; volatile, or the compiler drops an allocation freed unused.
+  void* volatile grow = std::malloc(size_t{1} << 20);
+  const auto after = reinterpret_cast<uintptr_t>(sbrk(0));
+  std::free(grow);
+  const uintptr_t begin = roundedUp(before);
+  const uintptr_t end = after & ~(kLargePage - 1);
+  if (after - before >= kModelHeap && end > begin) {
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+}
+
+void endLargePagesForModel() {
+  mallopt(M_TOP_PAD, kDefaultTopPad);
+  malloc_trim(0);
+}
+
+}  // namespace mic
