@@ -14,9 +14,14 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "platform/linux/large_pages.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 
 namespace {
+
+// The program's allocator set-up, made before main as the program makes it before any thread: all
+// threads then share one heap, so an append can wait on the model load's allocations.
+const bool kAllocatorAsInTheProgram = (mic::useLargePagesForModel(), true);
 
 constexpr uint32_t kFrames = 1024;
 

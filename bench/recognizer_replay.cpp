@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "platform/linux/large_pages.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
 
 namespace {
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--paced] speech.wav\n", argv[0]);
     return 64;
   }
+  mic::useLargePagesForModel();  // as the program does, before any thread
   const char* path = argv[argc - 1];
   auto wav = readWav(path);
   if (!wav) {
