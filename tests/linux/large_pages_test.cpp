@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 namespace mic {
