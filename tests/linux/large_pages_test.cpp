@@ -34,6 +34,11 @@ TEST(LargePagesTest, HeapForTheModelIsAdvised) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "a sanitizer's allocator does not take memory from the heap";
 #else
+  std::string mode;
+  std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), mode);
+  if (mode.find("[always]") == std::string::npos && mode.find("[madvise]") == std::string::npos) {
+    GTEST_SKIP() << "this kernel gives no transparent huge pages on request: '" << mode << "'";
+  }
   EXPECT_EXIT(
       {
         useLargePagesForModel();

@@ -1,11 +1,13 @@
 #include "platform/linux/large_pages.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace mic {
 namespace {
@@ -18,9 +20,22 @@ constexpr size_t kDefaultTopPad = size_t{128} << 10;
 
 uintptr_t roundedUp(uintptr_t address) { return (address + kLargePage - 1) & ~(kLargePage - 1); }
 
+// Whether the kernel gives transparent huge pages to memory that asks for them.
+bool largePagesOnRequest() {
+  char mode[128] = {};
+  const int fd = ::open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t n = ::read(fd, mode, sizeof mode - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  return std::strstr(mode, "[always]") || std::strstr(mode, "[madvise]");
+}
+
 }  // namespace
 
 void useLargePagesForModel() {
+  // Without large pages one heap would only keep what the load frees resident for longer.
+  if (!largePagesOnRequest()) return;
   // One heap, or each thread's allocations go to an arena of its own that cannot be advised as a
   // whole; large blocks (the language model's tables) from it too, instead of separate mappings.
   mallopt(M_ARENA_MAX, 1);

@@ -9,7 +9,7 @@ namespace mic {
 // thousand.
 //
 // Before any thread starts: all threads share the main heap, which grows by the model's size
-// in one step and asks for large pages.
+// in one step and asks for large pages. Nothing changes where the kernel gives none.
 void useLargePagesForModel();
 // Once the model is loaded: later growth is ordinary again, and what the load freed goes back to
 // the system.
