@@ -55,9 +55,6 @@ void useLargePagesForModel() {
   }
 }
 
-void endLargePagesForModel() {
-  mallopt(M_TOP_PAD, kDefaultTopPad);
-  malloc_trim(0);
-}
+void endLargePagesForModel() { mallopt(M_TOP_PAD, kDefaultTopPad); }
 
 }  // namespace mic

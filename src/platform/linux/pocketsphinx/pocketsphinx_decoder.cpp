@@ -76,7 +76,8 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(const Mod
   lastLibraryError.clear();
   // The word-exit table starts large enough for a minute of speech. The library grows it lazily,
   // and a partial asked for in the frame after it filled exactly trips one of its assertions
-  // (abort, no line: seen once in a 29 s utterance). Its pages are only touched as they are used.
+  // (abort, no line: seen once in a 29 s utterance). On a heap grown ahead for large pages the C
+  // library clears it at load; otherwise its pages are only touched as they are used.
   //
   // The voice activity detector ends speech after 0.3 s of silence instead of 0.5 s: every frame
   // until then goes through the full search, and a run always ends in a pause, so the 20 frames
