@@ -31,9 +31,6 @@ bool heapAdvised(size_t bytes) {
 // The advice must reach memory the load will use: the heap has to have grown first (a compiler
 // may drop an allocation that is freed unused, and then nothing is advised).
 TEST(LargePagesTest, HeapForTheModelIsAdvised) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "a sanitizer's allocator does not take memory from the heap";
-#else
   std::string mode;
   std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), mode);
   if (mode.find("[always]") == std::string::npos && mode.find("[madvise]") == std::string::npos) {
@@ -45,7 +42,6 @@ TEST(LargePagesTest, HeapForTheModelIsAdvised) {
         _exit(heapAdvised(size_t{128} << 20) ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
-#endif
 }
 
 }  // namespace
