@@ -34,7 +34,8 @@ bool largePagesOnRequest() {
 }  // namespace
 
 void useLargePagesForModel() {
-  // Without large pages one heap would only keep what the load frees resident for longer.
+  // Without large pages, a heap grown ahead would only cost memory: the C library clears what it
+  // hands out from it, where the kernel's fresh pages stay untouched until used.
   if (!largePagesOnRequest()) return;
   // One heap, or each thread's allocations go to an arena of its own that cannot be advised as a
   // whole; large blocks (the language model's tables) from it too, instead of separate mappings.

@@ -1,8 +1,6 @@
 #include "platform/linux/pocketsphinx/language_model_dictionary.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,24 +59,6 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::optional<std::string> fileText(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) text.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  if (done != text.size()) return std::nullopt;
-  return text;
-}
-
 }  // namespace
 
 std::string dictionaryForVocabulary(std::string_view dictionary, std::string_view vocabulary) {
@@ -107,7 +87,7 @@ std::optional<LanguageModelDictionary> LanguageModelDictionary::make(
     const std::string& dictionary, const std::string& languageModel) {
   const auto vocabulary = model_files::languageModelVocabulary(languageModel);
   if (!vocabulary || vocabulary->empty()) return std::nullopt;
-  const auto text = fileText(dictionary);
+  const auto text = model_files::fileContents(dictionary);
   if (!text) return std::nullopt;
   const int fd = ::memfd_create("dictionary", MFD_CLOEXEC);
   if (fd < 0) return std::nullopt;

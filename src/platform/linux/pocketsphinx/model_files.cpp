@@ -606,6 +606,10 @@ Result<std::string> languageModelVocabulary(const std::string& path) {
 
 Status checkTextFile(const std::string& path) { return inFile(path, textFileIn(path)); }
 
+Result<std::string> fileContents(const std::string& path) {
+  return inFile(path, File(path).readAll());
+}
+
 Status checkAcousticModel(const std::string& directory) {
   const std::string dir = directory + "/";
   const auto means = checkGaussians(dir + "means");

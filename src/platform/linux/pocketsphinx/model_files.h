@@ -53,6 +53,9 @@ Status checkLanguageModel(const std::string& path);
 // language model in another format.
 Result<std::string> languageModelVocabulary(const std::string& path);
 
+// The whole of a model file, read as the checks read it (a failure names the file).
+Result<std::string> fileContents(const std::string& path);
+
 // A text file that is not empty and ends with a line feed.
 Status checkTextFile(const std::string& path);
 
