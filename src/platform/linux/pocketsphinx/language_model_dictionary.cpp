@@ -84,15 +84,20 @@ std::string dictionaryForVocabulary(std::string_view dictionary, std::string_vie
 }
 
 std::optional<LanguageModelDictionary> LanguageModelDictionary::make(
-    const std::string& dictionary, const std::string& languageModel) {
-  const auto vocabulary = model_files::languageModelVocabulary(languageModel);
-  if (!vocabulary || vocabulary->empty()) return std::nullopt;
+    const std::string& dictionary, const std::string& languageModel, std::string_view vocabulary) {
+  Result<std::string> read = std::string();
+  if (vocabulary.empty()) {
+    read = model_files::languageModelVocabulary(languageModel);
+    if (!read) return std::nullopt;
+    vocabulary = *read;
+  }
+  if (vocabulary.empty()) return std::nullopt;
   const auto text = model_files::fileContents(dictionary);
   if (!text) return std::nullopt;
   const int fd = ::memfd_create("dictionary", MFD_CLOEXEC);
   if (fd < 0) return std::nullopt;
   LanguageModelDictionary made(fd);
-  if (!writeAll(fd, dictionaryForVocabulary(*text, *vocabulary)) ||
+  if (!writeAll(fd, dictionaryForVocabulary(*text, vocabulary)) ||
       ::access(made.path().c_str(), R_OK) != 0) {
     return std::nullopt;
   }

@@ -556,7 +556,8 @@ Result<std::string> vocabularyIn(const std::string& path) {
     int32_t length;
     std::memcpy(&length, tail.data() + start - 4, 4);
     if (length > 0 && static_cast<uint64_t>(length) == tail.size() - start) {
-      return tail.substr(start);
+      tail.erase(0, start);
+      return tail;
     }
   }
   return damage("vocabulary length does not match its words");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/pocketsphinx/model_files.h"
@@ -47,14 +48,16 @@ ModelPaths pathsFor(const fs::path& root, const std::string& name) {
 
 }  // namespace
 
-Status checkModel(const ModelPaths& model) {
+Status checkModel(const ModelPaths& model, std::string* vocabulary) {
   std::error_code ec;
   if (!fs::is_directory(model.acousticModel, ec)) {
     return Status::failure(model.acousticModel + ": missing");
   }
   // Headers and sizes only: this runs at every start.
   if (Status s = model_files::checkAcousticModel(model.acousticModel); !s.ok()) return s;
-  if (Status s = model_files::checkLanguageModel(model.languageModel); !s.ok()) return s;
+  auto words = model_files::languageModelVocabulary(model.languageModel);
+  if (!words) return words.status();
+  if (vocabulary) *vocabulary = std::move(words).value();
   return model_files::checkTextFile(model.dictionary);
 }
 

@@ -24,7 +24,9 @@ Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& 
 
 // Whether every file of `model` is present and sound. The library exits the process or crashes on
 // a missing or damaged file instead of reporting an error, so this runs before every load; the
-// failure names the first damaged file and what is wrong with it.
-Status checkModel(const ModelPaths& model);
+// failure names the first damaged file and what is wrong with it. With `vocabulary`, also the
+// language model's words the check walked (see model_files::languageModelVocabulary), so that the
+// load need not walk them again.
+Status checkModel(const ModelPaths& model, std::string* vocabulary = nullptr);
 
 }  // namespace mic

@@ -70,7 +70,8 @@ void silencePocketSphinxLog() {
   });
 }
 
-Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(const ModelPaths& model) {
+Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(
+    const ModelPaths& model, std::string_view vocabulary) {
   silencePocketSphinxLog();
   std::lock_guard lock(loadMutex());
   lastLibraryError.clear();
@@ -84,7 +85,8 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(const Mod
   // saved are 6% of a short sentence's decoding. A pause that long inside speech only starts
   // a new segment, which loses no audio; word errors on flite sentences, with pauses of 0.35 and
   // 0.6 s between phrases and at -15 and -30 dB, were the same as with 0.5 s.
-  const auto dictionary = LanguageModelDictionary::make(model.dictionary, model.languageModel);
+  const auto dictionary =
+      LanguageModelDictionary::make(model.dictionary, model.languageModel, vocabulary);
   const std::pair<const char*, std::string> options[] = {
       {"-hmm", model.acousticModel},
       {"-lm", model.languageModel},

@@ -4,6 +4,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/pocketsphinx/model_locator.h"
@@ -26,7 +27,9 @@ class PocketSphinxDecoder {
  public:
   // Loads the model: costs about half a second of CPU. Loads are serialized, because the library
   // keeps its log target in global state.
-  static Result<std::unique_ptr<PocketSphinxDecoder>> load(const ModelPaths& model);
+  // `vocabulary`: the language model's words, when checkModel gave them.
+  static Result<std::unique_ptr<PocketSphinxDecoder>> load(const ModelPaths& model,
+                                                           std::string_view vocabulary = {});
   ~PocketSphinxDecoder();
   PocketSphinxDecoder(const PocketSphinxDecoder&) = delete;
   PocketSphinxDecoder& operator=(const PocketSphinxDecoder&) = delete;

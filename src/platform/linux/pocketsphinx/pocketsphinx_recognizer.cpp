@@ -29,9 +29,12 @@ class ModelLoad {
  public:
   using Loaded = Result<std::unique_ptr<PocketSphinxDecoder>>;
 
-  static std::shared_ptr<ModelLoad> start(const ModelPaths& model) {
+  // `vocabulary`: what the model check read of the language model, handed on so that the load
+  // does not read it again; empty, the load reads it itself.
+  static std::shared_ptr<ModelLoad> start(const ModelPaths& model, std::string vocabulary = {}) {
     auto load = std::make_shared<ModelLoad>();
-    const Status started = startRecognizerThread([load, model] { load->run(model); });
+    const Status started = startRecognizerThread(
+        [load, model, vocabulary = std::move(vocabulary)] { load->run(model, vocabulary); });
     // No thread to spare: the worker loads the model itself when it needs it.
     if (!started.ok()) load->pending_ = model;
     return load;
@@ -62,10 +65,10 @@ class ModelLoad {
 
  private:
   // A decoder call that fails throws nothing, but memory can still run out on the way.
-  void run(const ModelPaths& model) {
+  void run(const ModelPaths& model, std::string_view vocabulary = {}) {
     Loaded result = Status::failure("speech model could not be loaded: out of memory");
     try {
-      result = PocketSphinxDecoder::load(model);
+      result = PocketSphinxDecoder::load(model, vocabulary);
     } catch (const std::exception&) {
     }
     endLargePagesForModel();
@@ -201,10 +204,10 @@ class PocketSphinxTask : public RecognitionTask {
 // would exit or crash on it): its tasks report the damage as their recognition failure instead.
 class PocketSphinxRecognizer : public SpeechRecognizer {
  public:
-  PocketSphinxRecognizer(ModelPaths model, Status modelCheck)
+  PocketSphinxRecognizer(ModelPaths model, Status modelCheck, std::string vocabulary)
       : model_(std::move(model)),
         modelCheck_(modelCheck.withContext("speech model is damaged")),
-        preloaded_(modelCheck_.ok() ? ModelLoad::start(model_) : nullptr) {}
+        preloaded_(modelCheck_.ok() ? ModelLoad::start(model_, std::move(vocabulary)) : nullptr) {}
 
   bool supportsOnDeviceRecognition() const override { return true; }
 
@@ -268,8 +271,10 @@ class PocketSphinxService : public SpeechRecognitionService {
     // Only a language with no model at all has no recognizer; a damaged one fails its tasks.
     auto model = locateModel(modelRoot_, locale.identifier);
     if (!model) return nullptr;
-    Status check = checkModel(*model);
-    return std::make_shared<PocketSphinxRecognizer>(std::move(model).value(), std::move(check));
+    std::string vocabulary;
+    Status check = checkModel(*model, &vocabulary);
+    return std::make_shared<PocketSphinxRecognizer>(std::move(model).value(), std::move(check),
+                                                    std::move(vocabulary));
   }
 
   std::shared_ptr<SpeechRecognitionRequest> makeRequest() override {
