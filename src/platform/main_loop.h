@@ -32,10 +32,13 @@ class MainLoop {
   virtual void run() = 0;
 };
 
-// Seconds since the Unix epoch, as a double.
-class WallClock {
+// Seconds on the monotonic clock (the one delayed work runs on), from an arbitrary start. The
+// pause after speech is measured on it, so that a step of the time of day (NTP after a resume, a
+// user setting the clock) can neither stretch the pause to the listening limit nor cut a speaker
+// off.
+class MonotonicClock {
  public:
-  virtual ~WallClock() = default;
+  virtual ~MonotonicClock() = default;
   virtual double now() = 0;
 };
 

@@ -16,7 +16,7 @@ struct Platform {
   SpeechRecognitionService& speech;
   AudioInputService& audio;
   MainLoop& mainLoop;
-  WallClock& clock;
+  MonotonicClock& clock;
   Locales& locales;
   Process& process;
 };

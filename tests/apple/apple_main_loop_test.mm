@@ -92,10 +92,13 @@ TEST_F(AppleMainLoopTest, BackgroundWorkRunsOffTheMainThreadAndMayBlock) {
   EXPECT_FALSE(onMain);
 }
 
-// Seconds since the Unix epoch, not since 2001 (Core Foundation's) or since boot.
-TEST(AppleWallClockTest, CountsSecondsSinceTheUnixEpoch) {
-  const double now = makeAppleWallClock()->now();
-  EXPECT_NEAR(now, static_cast<double>(std::time(nullptr)), 2.0);
+// Seconds, on the clock steady_clock reads: never the time of day, which can step back.
+TEST(AppleMonotonicClockTest, CountsSecondsOnTheSteadyClock) {
+  const double steady =
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const double now = makeAppleMonotonicClock()->now();
+  EXPECT_NEAR(now, steady, 1.0);
+  EXPECT_GE(makeAppleMonotonicClock()->now(), now);
 }
 
 }  // namespace

@@ -321,3 +321,52 @@ def test_terminal_that_never_sends_a_line_ends_by_the_pause(binary, pulse_server
     assert status == 0 and events[-1]["kind"] == "final", events
     assert run.time_of("finishing transcript") - run.time_of("listening locally") < 30
     assert before == after
+
+
+# --- the time of day ----------------------------------------------------------------------------
+
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1"
+
+
+@pytest.mark.parametrize("step", ["back in the pause", "forward between phrases"])
+def test_a_clock_step_does_not_move_the_pause(binary, pulse_server, speech_dir, tmp_path, step):
+    """The time of day stepped by an hour (NTP after a resume, a user setting the clock): back, the
+    pause after speech still ends the run; forward, in a short pause between two phrases, the
+    speaker is not cut off."""
+    if not os.path.exists(FAKETIME):
+        pytest.skip("libfaketime is not installed (package faketime, install-deps.sh --test)")
+    factor = slack(binary)
+    first = synthesize(speech_dir, "kitchen", SHORT_SENTENCE)
+    second = synthesize(speech_dir, "alarm", "set an alarm for seven thirty tomorrow morning")
+    wav = str(tmp_path / "phrases.wav")
+    gap = str(tmp_path / "first-gap.wav")
+    subprocess.run(["sox", first, gap, "pad", "0", "0.9"], check=True, stdin=subprocess.DEVNULL)
+    subprocess.run(["sox", gap, second, wav], check=True, stdin=subprocess.DEVNULL)
+    first_seconds = float(subprocess.run(["soxi", "-D", first], check=True, capture_output=True,
+                                         stdin=subprocess.DEVNULL, text=True).stdout)
+    offset = tmp_path / "offset"
+    offset.write_text("+0\n")
+    env = dict(env_with(pulse_server), LD_PRELOAD=FAKETIME, FAKETIME_TIMESTAMP_FILE=str(offset),
+               FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1",
+               # The preload comes before a sanitizer's runtime; that order is harmless here.
+               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+    run = Run(binary, env=env)
+    run.wait_for_text("listening locally", timeout=20 * factor)
+    player = play(pulse_server, wav)
+    if step == "back in the pause":
+        player.wait(20)
+        offset.write_text("-1h\n")
+    else:
+        # Into the 0.9 s between the phrases, when the transcript stands still.
+        time.sleep(first_seconds + 0.4)
+        offset.write_text("+1h\n")
+        player.wait(20)
+    spoken = time.monotonic() - run.started
+    status = run.ended(40 * factor)
+    events = check_stream(run)
+    assert status == 0 and events[-1]["kind"] == "final", events
+    # Before, stepped back: the run went on to the 60 s limit; stepped forward: the next tick
+    # stopped it between the phrases.
+    assert spoken < run.time_of("finishing transcript") < spoken + 10 * factor, events
+    text = events[-1]["text"].lower().split()
+    assert "kitchen" in text[:6] and "tomorrow" in text[-3:], events

@@ -11,10 +11,10 @@
 
 namespace mic::testing {
 
-// A main loop that runs only when the test says so, on a manual clock that serves as both the
-// monotonic and the wall clock. Time is kept in whole microseconds so that intervals add up
+// A main loop that runs only when the test says so, on a manual monotonic clock that its delayed
+// work and the session's pause share. Time is kept in whole microseconds so that intervals add up
 // exactly (seven 0.2 s ticks are exactly 1.4 s). post() may be called from any thread.
-class FakeMainLoop : public MainLoop, public WallClock {
+class FakeMainLoop : public MainLoop, public MonotonicClock {
  public:
   void post(Work work) override;
   void postAfter(double seconds, Work work) override;

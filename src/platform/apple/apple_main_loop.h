@@ -9,6 +9,6 @@ namespace mic {
 // The system's main queue and main run loop, where the Speech framework delivers too.
 std::unique_ptr<MainLoop> makeAppleMainLoop();
 
-std::unique_ptr<WallClock> makeAppleWallClock();
+std::unique_ptr<MonotonicClock> makeAppleMonotonicClock();
 
 }  // namespace mic

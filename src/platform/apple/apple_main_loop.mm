@@ -82,11 +82,11 @@ class AppleMainLoop final : public MainLoop {
   }
 };
 
-class AppleWallClock final : public WallClock {
+class AppleMonotonicClock final : public MonotonicClock {
  public:
   double now() override {
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    return std::chrono::duration<double>(sinceEpoch).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
   }
 };
 
@@ -94,6 +94,8 @@ class AppleWallClock final : public WallClock {
 
 std::unique_ptr<MainLoop> makeAppleMainLoop() { return std::make_unique<AppleMainLoop>(); }
 
-std::unique_ptr<WallClock> makeAppleWallClock() { return std::make_unique<AppleWallClock>(); }
+std::unique_ptr<MonotonicClock> makeAppleMonotonicClock() {
+  return std::make_unique<AppleMonotonicClock>();
+}
 
 }  // namespace mic

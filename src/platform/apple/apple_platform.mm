@@ -19,7 +19,7 @@ class ApplePlatformServices final : public PlatformServices {
   const std::unique_ptr<SpeechRecognitionService> speech_ = makeAppleSpeechRecognitionService();
   const std::unique_ptr<AudioInputService> audio_ = makeAppleAudioInputService();
   const std::unique_ptr<MainLoop> mainLoop_ = makeAppleMainLoop();
-  const std::unique_ptr<WallClock> clock_ = makeAppleWallClock();
+  const std::unique_ptr<MonotonicClock> clock_ = makeAppleMonotonicClock();
   const std::unique_ptr<Locales> locales_ = makeAppleLocales();
   const std::unique_ptr<Process> process_ = makeAppleProcess();
 };

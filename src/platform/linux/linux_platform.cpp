@@ -5,7 +5,7 @@
 #include "platform/linux/posix_process.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/standard_streams.h"
-#include "platform/linux/system_wall_clock.h"
+#include "platform/linux/steady_clock.h"
 #include "platform/platform.h"
 
 namespace mic {
@@ -21,7 +21,7 @@ class LinuxPlatformServices : public PlatformServices {
       makePocketSphinxService(MIC_POCKETSPHINX_MODEL_DIR);
   std::unique_ptr<AudioInputService> audio_ = makeLinuxAudioInputService();
   RunLoop loop_;
-  SystemWallClock clock_;
+  SteadyClock clock_;
   PosixLocales locales_;
   PosixProcess process_;
 };
