@@ -35,6 +35,8 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/pocketsphinx/pocketsphinx_threads.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_utterance.cpp
   src/platform/linux/pocketsphinx/resampler.cpp
+  src/platform/linux/recognition/display_text.cpp
+  src/platform/linux/recognition/english_display_text.cpp
 )
 target_include_directories(mic_linux_platform PUBLIC src)
 target_include_directories(mic_linux_platform SYSTEM PUBLIC ${POCKETSPHINX_EXISTING_INCLUDE_DIRS})

@@ -149,15 +149,93 @@ def env_with(server):
     return dict(os.environ, PULSE_SERVER=server, LANG="en_US.UTF-8")
 
 
+_UNITS = "zero one two three four five six seven eight nine ten eleven twelve thirteen fourteen " \
+    "fifteen sixteen seventeen eighteen nineteen".split()
+_TENS = "_ _ twenty thirty forty fifty sixty seventy eighty ninety".split()
+_ORDINALS = {"one": "first", "two": "second", "three": "third", "five": "fifth", "eight": "eighth",
+             "nine": "ninth", "twelve": "twelfth"}
+_MONTHS = ("january february march april may june july august september october november "
+           "december").split()
+
+
+def _cardinal(n):
+    if n < 20:
+        return [_UNITS[n]]
+    if n < 100:
+        return [_TENS[n // 10]] + (_cardinal(n % 10) if n % 10 else [])
+    for scale, name in ((10**9, "billion"), (10**6, "million"), (1000, "thousand"), (100, "hundred")):
+        if n >= scale:
+            return _cardinal(n // scale) + [name] + (_cardinal(n % scale) if n % scale else [])
+    return []
+
+
+def _ordinal(n):
+    spoken = _cardinal(n)
+    last = spoken[-1]
+    if last in _ORDINALS:
+        spoken[-1] = _ORDINALS[last]
+    elif last.endswith("y"):
+        spoken[-1] = last[:-1] + "ieth"
+    else:
+        spoken[-1] = last + "th"
+    return spoken
+
+
+def _number(digits):
+    """A written number as it is said: years in pairs, the rest as a cardinal."""
+    n = int(digits.replace(",", ""))
+    if "," not in digits and (1100 <= n < 2000 or 2010 <= n < 2100):
+        return _cardinal(n // 100) + (["hundred"] if n % 100 == 0 else
+                                      ["oh", _UNITS[n % 100]] if n % 100 < 10 else
+                                      _cardinal(n % 100))
+    return _cardinal(n)
+
+
+def spoken(text):
+    """Display text turned back into the words a speaker said ("$5.50" -> five dollars and fifty
+    cents, "3:30 PM" -> three thirty p m, "21st" -> twenty first), so that word errors compare the
+    recognizer's words, not how they are written."""
+    out = []
+    for token in text.split():
+        previous = out[-1] if out else ""
+        money = re.fullmatch(r"\$([\d,]+)(?:\.(\d\d))?", token)
+        time_of_day = re.fullmatch(r"(\d{1,2}):(\d\d)", token)
+        ordinal = re.fullmatch(r"([\d,]+)(?:st|nd|rd|th)", token)
+        decimal = re.fullmatch(r"([\d,]+)\.(\d+)(%?)", token)
+        number = re.fullmatch(r"([\d,]+)(%?)", token)
+        if money:
+            out += _number(money.group(1)) + ["dollars"]
+            if money.group(2):
+                out += ["and"] + _cardinal(int(money.group(2))) + ["cents"]
+        elif time_of_day:
+            minutes = int(time_of_day.group(2))
+            out += _cardinal(int(time_of_day.group(1))) + (
+                ["oh", _UNITS[minutes]] if minutes < 10 else _cardinal(minutes))
+        elif ordinal:
+            out += _ordinal(int(ordinal.group(1).replace(",", "")))
+        elif decimal:
+            out += _number(decimal.group(1)) + ["point"] + [_UNITS[int(d)] for d in decimal.group(2)]
+            out += ["percent"] if decimal.group(3) else []
+        elif number and previous.lower() in _MONTHS and 1 <= int(number.group(1)) <= 31:
+            out += _ordinal(int(number.group(1)))
+        elif number:
+            out += _number(number.group(1)) + (["percent"] if number.group(2) else [])
+        elif token in ("AM", "PM"):
+            out += [token[0].lower(), "m"]
+        else:
+            out.append(token)
+    return " ".join(out)
+
+
 def words(text):
-    return re.findall(r"[a-z0-9']+", text.lower())
+    return re.findall(r"[a-z0-9']+", spoken(text).lower())
 
 
 def word_error_rate(reference, hypothesis):
     """The word error rate of every test and benchmark here (tests/linux/pocketsphinx/
-    pocketsphinx_wer.h computes the same in C++): the word-level edit distance (substitutions,
-    deletions, insertions) between the two texts, lower-cased, with everything but letters, digits
-    and apostrophes a separator, divided by the reference's word count, or by 1 when the reference
+    pocketsphinx_wer.h computes the same in C++ on the recognizer's raw words): the word-level edit
+    distance (substitutions, deletions, insertions) between the two texts, turned back into spoken
+    words, lower-cased, with everything but letters, digits and apostrophes a separator, divided by the reference's word count, or by 1 when the reference
     has no words (each word heard is then one error)."""
     ref, hyp = words(reference), words(hypothesis)
     previous = list(range(len(hyp) + 1))

@@ -43,6 +43,19 @@ def test_speech_then_pause_gives_the_transcript(binary, pulse_server, speech_dir
     assert word_error_rate(SENTENCE, final["text"]) <= MAX_WER, final["text"]
 
 
+@pytest.mark.core
+def test_the_transcript_is_display_text(binary, pulse_server, speech_dir):
+    """Names capitalised and numbers as digits, in the partials as in the final."""
+    wav = synthesize(speech_dir, "monday", "call me on monday at three thirty p m")
+    status, events = speak_into(binary, pulse_server, wav)
+    assert status == 0, events
+    partials = [e["text"] for e in events if e["kind"] == "partial"]
+    assert any("Monday" in p for p in partials) and any(":30" in p for p in partials), partials
+    assert not any("monday" in p for p in partials), partials
+    final = events[-1]["text"]
+    assert final.startswith("Call me") and "Monday" in final and "3:30 PM" in final, events
+
+
 def test_a_short_pause_between_phrases_keeps_listening_and_keeps_both(binary, pulse_server,
                                                                      speech_dir):
     """Under a second between two phrases: too short to stop, long enough for the recognizer to

@@ -14,6 +14,7 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_threads.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
 #include "platform/linux/pocketsphinx/resampler.h"
+#include "platform/linux/recognition/display_text.h"
 #include "platform/mutex.h"
 
 namespace mic {
@@ -25,9 +26,14 @@ constexpr auto kLoadPatience = std::chrono::seconds(50);
 
 // A model being loaded in the background: makeRecognizer starts it so that the half second of
 // ps_init overlaps the start of capture instead of delaying the first words.
+struct LoadedModel {
+  std::unique_ptr<PocketSphinxDecoder> decoder;
+  std::unique_ptr<DisplayText> displayText;  // for the model's language
+};
+
 class ModelLoad {
  public:
-  using Loaded = Result<std::unique_ptr<PocketSphinxDecoder>>;
+  using Loaded = Result<LoadedModel>;
 
   // `vocabulary`: what the model check read of the language model, handed on so that the load
   // does not read it again; empty, the load reads it itself.
@@ -68,7 +74,12 @@ class ModelLoad {
   void run(const ModelPaths& model, std::string_view vocabulary = {}) {
     Loaded result = Status::failure("speech model could not be loaded: out of memory");
     try {
-      result = PocketSphinxDecoder::load(model, vocabulary);
+      auto decoder = PocketSphinxDecoder::load(model, vocabulary);
+      if (decoder) {
+        result = LoadedModel{std::move(decoder).value(), makeDisplayText(model.name)};
+      } else {
+        result = decoder.status();
+      }
     } catch (const std::exception&) {
     }
     endLargePagesForModel();
@@ -141,7 +152,8 @@ class Feeder {
 void runRecognition(const std::shared_ptr<TaskState>& state) {
   auto loaded = state->model->take(state->cancelled);
   if (!loaded) return state->fail(loaded.status().message());  // silent once cancelled
-  std::unique_ptr<PocketSphinxDecoder> decoder = std::move(loaded).value();
+  std::unique_ptr<PocketSphinxDecoder> decoder = std::move(loaded->decoder);
+  const DisplayText& displayText = *loaded->displayText;
 
   PocketSphinxUtterance utterance(*decoder, WarmUpPolicy{});
   Feeder feeder(utterance);
@@ -156,14 +168,14 @@ void runRecognition(const std::shared_ptr<TaskState>& state) {
         Status finished = feeder.flush();
         if (finished.ok()) finished = utterance.finish();
         if (!finished.ok()) return state->fail(finished.message());
-        return state->succeed(utterance.hypothesis(), true);
+        return state->succeed(displayText.format(utterance.hypothesis()), true);
       }
       case AudioQueue::Wait::chunk:
         if (Status fed = feeder.feed(chunk); !fed.ok()) return state->fail(fed.message());
         if (state->cancelled) return;
         if (state->reportPartials && utterance.hypothesis() != reported) {
           reported = utterance.hypothesis();
-          state->succeed(reported, false);
+          state->succeed(displayText.format(reported), false);
         }
         break;
     }

@@ -1,0 +1,82 @@
+#include "platform/linux/recognition/display_text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <string>
+
+#include "platform/linux/recognition/english_display_text.h"
+
+namespace mic {
+namespace {
+
+// Words pass as they are, for a language with no formatter of its own.
+class PlainDisplayText final : public DisplayText {
+ public:
+  std::string format(std::string_view words) const override {
+    std::string text;
+    for (std::string_view word : splitWords(words)) {
+      if (!text.empty()) text += ' ';
+      text += word;
+    }
+    return text;
+  }
+};
+
+// The list is about 1 MB; anything far larger is not the list we know and is left unread.
+constexpr off_t kMaxWordListBytes = 4 << 20;
+
+// The whole file, or nothing: a missing or unreadable list only costs the proper-noun capitals.
+std::string readWordList(const char* path) {
+  std::string text;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxWordListBytes) {
+    text.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t got = read(fd, text.data() + done, text.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    text.resize(done);
+  }
+  close(fd);
+  return text;
+}
+
+std::string languageOf(std::string_view locale) {
+  std::string language;
+  for (char c : locale) {
+    if (c == '-' || c == '_' || c == '.' || c == '@') break;
+    language += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return language;
+}
+
+}  // namespace
+
+std::vector<std::string_view> splitWords(std::string_view text) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    const size_t start = i;
+    while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i > start) words.push_back(text.substr(start, i - start));
+  }
+  return words;
+}
+
+std::unique_ptr<DisplayText> makeDisplayText(std::string_view language) {
+  // One line a language: its formatter and the data it reads.
+  if (languageOf(language) == "en") return makeEnglishDisplayText(readWordList(kEnglishWordList));
+  return std::make_unique<PlainDisplayText>();
+}
+
+}  // namespace mic
