@@ -75,12 +75,6 @@ const WordMap<NumberWord>& numberWords() {
 NumberWord numberWord(std::string_view word) {
   const auto& words = numberWords();
   auto found = words.find(word);
-  // The first word comes back capitalised when text is formatted again ("Three thirty ...").
-  if (found == words.end() && !word.empty() && word[0] >= 'A' && word[0] <= 'Z') {
-    std::string lower(word);
-    lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
-    found = words.find(lower);
-  }
   return found == words.end() ? NumberWord{} : found->second;
 }
 
@@ -560,7 +554,15 @@ class EnglishDisplayText final : public DisplayText {
   explicit EnglishDisplayText(std::string_view wordList) : properNouns_(properNounsOf(wordList)) {}
 
   std::string format(std::string_view text) const override {
-    const std::vector<std::string_view> words = splitWords(text);
+    std::vector<std::string_view> words = splitWords(text);
+    // Formatted text comes back with its first letter capitalised; read it as the recognizer
+    // wrote it, so that formatting again changes nothing ("Three thirty ...", "March 3").
+    std::string first;
+    if (!words.empty() && words[0][0] >= 'A' && words[0][0] <= 'Z') {
+      first = words[0];
+      first[0] = static_cast<char>(first[0] - 'A' + 'a');
+      words[0] = first;
+    }
     return Formatter(words, properNouns_).run();
   }
 
