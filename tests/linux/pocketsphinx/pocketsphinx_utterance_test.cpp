@@ -80,6 +80,8 @@ TEST_F(PocketSphinxUtteranceTest, APauseFinishesTheSegmentWithoutChangingTheShow
   ASSERT_FALSE(one.empty());
   ASSERT_FALSE(two.empty());
 
+  // Still ours to look at: a finished segment leaves the decoder on a new, silent utterance.
+  PocketSphinxDecoder& decoder = *decoder_;
   PocketSphinxUtterance utterance(std::move(decoder_), WarmUpPolicy{});
   ASSERT_TRUE(utterance.start().ok());
   Pauses pauses;
@@ -103,12 +105,14 @@ TEST_F(PocketSphinxUtteranceTest, APauseFinishesTheSegmentWithoutChangingTheShow
     if (utterance.hypothesis() != shownAtEnd) ++changesAfterEnd;
   });
   EXPECT_EQ(pauses.count(), 1) << "no segment finished during 1.4 s of silence";
+  EXPECT_EQ(decoder.hypothesis(), "") << "the pause did not finish the segment";
   EXPECT_EQ(changesAfterEnd, 0);
   EXPECT_LE(testing::wordErrorRate(first, utterance.hypothesis()), 0.2) << utterance.hypothesis();
 
   feedAll(two, [] {});
   feedAll(silence(1.4), [] {});
   EXPECT_EQ(pauses.count(), 2);
+  EXPECT_EQ(decoder.hypothesis(), "");
   ASSERT_TRUE(utterance.finish().ok());
   // The final holds every segment, in order.
   EXPECT_LE(testing::wordErrorRate(first + " " + second, utterance.hypothesis()), 0.2)
