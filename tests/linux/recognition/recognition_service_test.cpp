@@ -178,12 +178,6 @@ TEST_F(Recognition, EachFailureIsTheTasksOneReport) {
   }
 }
 
-TEST_F(Recognition, OnlyLanguagesWithAModelHaveARecognizer) {
-  useEngine({});
-  EXPECT_NE(service_->makeRecognizer({"en-US"}), nullptr);
-  EXPECT_EQ(service_->makeRecognizer({"fr-FR"}), nullptr);
-}
-
 // The model loading since makeRecognizer goes to the first task only; a second task of the same
 // recognizer loads its own instead of finding it taken.
 TEST_F(Recognition, EachTaskGetsADecoderOfItsOwn) {
