@@ -18,7 +18,7 @@
 
 #include "fakes/fake_platform.h"
 #include "platform/linux/large_pages.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 
 namespace {
 

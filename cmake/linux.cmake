@@ -26,17 +26,20 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/capture/frame_collector.cpp
   src/platform/linux/capture/linux_audio_input.cpp
   src/platform/linux/capture/pulse_capture.cpp
-  src/platform/linux/pocketsphinx/audio_queue.cpp
+  src/platform/linux/recognition/audio_queue.cpp
+  src/platform/linux/recognition/display_text.cpp
+  src/platform/linux/recognition/english_display_text.cpp
+  src/platform/linux/recognition/model_load.cpp
+  src/platform/linux/recognition/recognition_service.cpp
+  src/platform/linux/recognition/recognition_worker.cpp
+  src/platform/linux/recognition/recognizer_threads.cpp
+  src/platform/linux/recognition/resampler.cpp
   src/platform/linux/pocketsphinx/language_model_dictionary.cpp
   src/platform/linux/pocketsphinx/model_files.cpp
   src/platform/linux/pocketsphinx/model_locator.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_decoder.cpp
-  src/platform/linux/pocketsphinx/pocketsphinx_recognizer.cpp
-  src/platform/linux/pocketsphinx/pocketsphinx_threads.cpp
+  src/platform/linux/pocketsphinx/pocketsphinx_engine.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_utterance.cpp
-  src/platform/linux/pocketsphinx/resampler.cpp
-  src/platform/linux/recognition/display_text.cpp
-  src/platform/linux/recognition/english_display_text.cpp
 )
 target_include_directories(mic_linux_platform PUBLIC src)
 target_include_directories(mic_linux_platform SYSTEM PUBLIC ${POCKETSPHINX_EXISTING_INCLUDE_DIRS})

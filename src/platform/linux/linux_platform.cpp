@@ -1,6 +1,6 @@
 #include "platform/linux/capture/linux_audio_input.h"
 #include "platform/linux/large_pages.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 #include "platform/linux/posix_locales.h"
 #include "platform/linux/posix_process.h"
 #include "platform/linux/run_loop.h"

@@ -87,7 +87,7 @@ TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
 }
 
 TEST(DisplayText, OtherLanguagesKeepTheirWordsAndAMissingListCostsOnlyNames) {
-  EXPECT_EQ(makeDisplayText("fr-fr")->format(" vingt  cinq euros "), "vingt cinq euros");
+  EXPECT_EQ(makeDisplayText("fr-fr")->format(" vingt  cinq euros "), " vingt  cinq euros ");
   const auto noList = makeEnglishDisplayText("");
   EXPECT_EQ(noList->format("paris in april at three thirty p m"), "Paris in april at 3:30 PM");
 }

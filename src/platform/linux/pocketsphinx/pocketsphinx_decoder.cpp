@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/linux/pocketsphinx/language_model_dictionary.h"
+#include "platform/mutex.h"
 
 namespace mic {
 namespace {
@@ -53,8 +54,9 @@ extern "C" void captureLibraryLog(void*, err_lvl_t level, const char* format, ..
   va_end(args);
 }
 
-std::mutex& loadMutex() {
-  static std::mutex mutex;
+// Loads are serialized: the library keeps its log target in global state.
+Mutex& loadMutex() {
+  static Mutex mutex;
   return mutex;
 }
 
@@ -73,7 +75,7 @@ void silencePocketSphinxLog() {
 Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(
     const ModelPaths& model, std::string_view vocabulary) {
   silencePocketSphinxLog();
-  std::lock_guard lock(loadMutex());
+  MutexLock lock(loadMutex());
   lastLibraryError.clear();
   // The word-exit table starts large enough for a minute of speech. The library grows it lazily,
   // and a partial asked for in the frame after it filled exactly trips one of its assertions

@@ -1,5 +1,7 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
 
+#include <utility>
+
 namespace mic {
 namespace {
 
@@ -11,15 +13,17 @@ std::string joined(const std::string& before, const std::string& after) {
 
 }  // namespace
 
-PocketSphinxUtterance::PocketSphinxUtterance(PocketSphinxDecoder& decoder, WarmUpPolicy policy)
-    : decoder_(decoder), policy_(policy) {}
+PocketSphinxUtterance::PocketSphinxUtterance(std::unique_ptr<PocketSphinxDecoder> decoder,
+                                             WarmUpPolicy policy)
+    : decoder_(std::move(decoder)), policy_(policy) {}
 
 Status PocketSphinxUtterance::start() {
+  speaking_ = false;
   segmentHeardSpeech_ = false;
   finishedText_.clear();
   shownBefore_.clear();
   hypothesis_.clear();
-  return decoder_.startUtterance();
+  return decoder_->startUtterance();
 }
 
 void PocketSphinxUtterance::showHypothesis(const std::string& segmentText) {
@@ -28,28 +32,27 @@ void PocketSphinxUtterance::showHypothesis(const std::string& segmentText) {
 
 Status PocketSphinxUtterance::feed(std::span<const int16_t> samples) {
   if (samples.empty()) return {};
-  if (auto status = decoder_.process(samples); !status.ok()) return status;
+  if (auto status = decoder_->process(samples); !status.ok()) return status;
   if (policy_.defaultMeanWeightFrames >= 0)
-    decoder_.followSpeakerMean(policy_.defaultMeanWeightFrames);
-  showHypothesis(decoder_.hypothesis());
-  const bool speaking = decoder_.inSpeech();
-  segmentHeardSpeech_ = segmentHeardSpeech_ || speaking;
-  if (segmentHeardSpeech_ && !speaking) return endSegment();
+    decoder_->followSpeakerMean(policy_.defaultMeanWeightFrames);
+  showHypothesis(decoder_->hypothesis());
+  speaking_ = decoder_->inSpeech();
+  segmentHeardSpeech_ = segmentHeardSpeech_ || speaking_;
+  if (segmentHeardSpeech_ && !speaking_) return endSegment();
   return {};
 }
 
 Status PocketSphinxUtterance::endSegment() {
-  ++segments_;
-  if (auto status = decoder_.endUtterance(); !status.ok()) return status;
-  finishedText_ = joined(finishedText_, decoder_.hypothesis());
+  if (auto status = decoder_->endUtterance(); !status.ok()) return status;
+  finishedText_ = joined(finishedText_, decoder_->hypothesis());
   shownBefore_ = hypothesis_;
   segmentHeardSpeech_ = false;
-  return decoder_.startUtterance();
+  return decoder_->startUtterance();
 }
 
 Status PocketSphinxUtterance::finish() {
-  if (auto status = decoder_.endUtterance(); !status.ok()) return status;
-  hypothesis_ = joined(finishedText_, decoder_.hypothesis());
+  if (auto status = decoder_->endUtterance(); !status.ok()) return status;
+  hypothesis_ = joined(finishedText_, decoder_->hypothesis());
   return {};
 }
 

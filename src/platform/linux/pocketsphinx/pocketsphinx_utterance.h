@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/recognition/decoder.h"
 #include "platform/linux/status.h"
 
 namespace mic {
@@ -19,34 +21,34 @@ struct WarmUpPolicy {
   double defaultMeanWeightFrames = 100;
 };
 
-// One utterance through a decoder: 16 kHz samples in, the whole hypothesis out. Single-threaded.
+// Utterances through a pocketsphinx decoder, which it owns: the engine's Decoder. Single-threaded.
 //
 // The decoder's end of utterance (its rescoring pass) costs more the longer the audio it covers, so
 // the utterance is cut into segments at the pauses the decoder's voice activity detector finds, and
 // each segment is finished while the speaker is still silent rather than all of it at the end.
-class PocketSphinxUtterance {
+class PocketSphinxUtterance final : public Decoder {
  public:
-  PocketSphinxUtterance(PocketSphinxDecoder& decoder, WarmUpPolicy policy);
+  PocketSphinxUtterance(std::unique_ptr<PocketSphinxDecoder> decoder, WarmUpPolicy policy);
 
-  Status start();
-  Status feed(std::span<const int16_t> samples);
-  Status finish();
+  Status start() override;
+  Status feed(std::span<const int16_t> samples) override;
+  Status finish() override;
 
-  // The whole transcription so far; after finish, the final one. A finished segment's rescored
-  // words show only once new words follow them: changing the text during the pause would make it
-  // look as if the speaker were still talking.
-  const std::string& hypothesis() const { return hypothesis_; }
-  // How many segments were finished at pauses.
-  int segments() const { return segments_; }
+  // A finished segment's rescored words show only once new words follow them: changing the text
+  // during the pause would make it look as if the speaker were still talking.
+  const std::string& hypothesis() const override { return hypothesis_; }
+  // The decoder's voice activity detector, as of the last feed; the pause that turns it false
+  // finishes the segment.
+  bool inSpeech() const override { return speaking_; }
 
  private:
   Status endSegment();
   void showHypothesis(const std::string& segmentText);
 
-  PocketSphinxDecoder& decoder_;
+  std::unique_ptr<PocketSphinxDecoder> decoder_;
   WarmUpPolicy policy_;
+  bool speaking_ = false;
   bool segmentHeardSpeech_ = false;
-  int segments_ = 0;
   std::string finishedText_;  // the finished segments' final words
   std::string shownBefore_;   // what was shown when the last segment finished
   std::string hypothesis_;

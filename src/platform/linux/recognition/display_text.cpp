@@ -16,14 +16,7 @@ namespace {
 // Words pass as they are, for a language with no formatter of its own.
 class PlainDisplayText final : public DisplayText {
  public:
-  std::string format(std::string_view words) const override {
-    std::string text;
-    for (std::string_view word : splitWords(words)) {
-      if (!text.empty()) text += ' ';
-      text += word;
-    }
-    return text;
-  }
+  std::string format(std::string_view words) const override { return std::string(words); }
 };
 
 // The list is about 1 MB; anything far larger is not the list we know and is left unread.

@@ -19,7 +19,7 @@ class DisplayText {
 };
 
 // The formatter for a model's language ("en-us", "en_US", "en"). A language without one of its own
-// gets its words back unchanged, joined by single spaces. Reads the language's data (for English,
+// gets its words back unchanged. Reads the language's data (for English,
 // the system word list) now: call it off the path to listening.
 std::unique_ptr<DisplayText> makeDisplayText(std::string_view language);
 

@@ -1,4 +1,4 @@
-#include "platform/linux/pocketsphinx/resampler.h"
+#include "platform/linux/recognition/resampler.h"
 
 #include <soxr.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/pocketsphinx/audio_queue.h"
+#include "platform/linux/recognition/audio_queue.h"
 
 namespace mic {
 

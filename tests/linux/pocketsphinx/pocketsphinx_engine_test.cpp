@@ -1,16 +1,13 @@
-#include "platform/linux/pocketsphinx/pocketsphinx_recognizer.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 #include "linux/pocketsphinx/pocketsphinx_speech.h"
 #include "linux/pocketsphinx/pocketsphinx_wer.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_threads.h"
+#include "linux/recognition/recognition_reports.h"
+#include "linux/recognition/recognizer_threads_wait.h"
 
 namespace mic {
 namespace {
@@ -18,65 +15,12 @@ namespace {
 using testing::as48kStereo;
 using testing::asBuffers;
 using testing::fliteSpeech;
+using testing::kPatienceMs;
+using testing::Reports;
+using testing::waitForRecognizerThreads;
 using testing::wordErrorRate;
 
-// Generous bounds that only stop a hung test; no speed is asserted.
-constexpr auto kPatience = std::chrono::seconds(120);
-
 const char* kSentence = "please call my brother tomorrow morning";
-
-// Every report of a task, as the session would receive them on the recognizer's thread.
-class Reports {
- public:
-  RecognitionResultHandler handler() {
-    return [this](std::optional<RecognitionResult> result, std::optional<RecognitionError> error) {
-      std::lock_guard lock(mutex_);
-      if (std::this_thread::get_id() == testThread_) ++onCallerThread_;
-      if (result && result->isFinal) final_ = result->formattedString;
-      if (result && !result->isFinal) partials_.push_back(result->formattedString);
-      if (error) error_ = error->localizedDescription;
-      ++count_;
-      changed_.notify_all();
-    };
-  }
-
-  // Waits for the final result or an error.
-  bool waitForEnd() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] { return final_ || error_; });
-  }
-
-  int count() {
-    std::lock_guard lock(mutex_);
-    return count_;
-  }
-  std::optional<std::string> final() {
-    std::lock_guard lock(mutex_);
-    return final_;
-  }
-  std::optional<std::string> error() {
-    std::lock_guard lock(mutex_);
-    return error_;
-  }
-  std::vector<std::string> partials() {
-    std::lock_guard lock(mutex_);
-    return partials_;
-  }
-  int onCallerThread() {
-    std::lock_guard lock(mutex_);
-    return onCallerThread_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::thread::id testThread_ = std::this_thread::get_id();
-  int count_ = 0;
-  int onCallerThread_ = 0;
-  std::vector<std::string> partials_;
-  std::optional<std::string> final_;
-  std::optional<std::string> error_;
-};
 
 class PocketSphinxRecognition : public ::testing::Test {
  protected:
@@ -89,8 +33,7 @@ class PocketSphinxRecognition : public ::testing::Test {
   }
   void TearDown() override {
     // The recognizer's threads are detached; let them finish before the next test.
-    EXPECT_TRUE(
-        waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience)));
+    EXPECT_TRUE(waitForRecognizerThreads(kPatienceMs));
   }
 
   std::vector<float> speech(const std::string& text) {
@@ -117,23 +60,6 @@ class PocketSphinxRecognition : public ::testing::Test {
 
 #define REQUIRE_FLITE() \
   if (!testing::hasFlite()) GTEST_SKIP() << "flite is not installed (Debian package flite)"
-
-TEST_F(PocketSphinxRecognition, AuthorizationIsGrantedFromAnotherThread) {
-  std::mutex mutex;
-  std::condition_variable answered;
-  std::optional<SpeechAuthorizationStatus> status;
-  std::thread::id answeredOn;
-  service_->requestAuthorization([&](SpeechAuthorizationStatus s) {
-    std::lock_guard lock(mutex);
-    status = s;
-    answeredOn = std::this_thread::get_id();
-    answered.notify_all();
-  });
-  std::unique_lock lock(mutex);
-  ASSERT_TRUE(answered.wait_for(lock, kPatience, [&] { return status.has_value(); }));
-  EXPECT_EQ(*status, SpeechAuthorizationStatus::authorized);
-  EXPECT_NE(answeredOn, std::this_thread::get_id());
-}
 
 TEST_F(PocketSphinxRecognition, RecognizersExistOnlyForInstalledModelsAndStayOnDevice) {
   for (const char* identifier : {"en-US", "en_US.UTF-8", "C", "", "en"}) {
@@ -207,44 +133,6 @@ TEST_F(PocketSphinxRecognition, SilenceGivesAnEmptyFinal) {
   ASSERT_EQ(reports.error(), std::nullopt);
   ASSERT_TRUE(reports.final());
   EXPECT_EQ(*reports.final(), "");
-}
-
-TEST_F(PocketSphinxRecognition, CancelStopsTheWorkerWithoutAFinal) {
-  REQUIRE_FLITE();
-  const auto samples = speech(kSentence);
-  ASSERT_FALSE(samples.empty());
-  Reports reports;
-  auto recognizer = service_->makeRecognizer({"en-US"});
-  auto request = service_->makeRequest();
-  request->setShouldReportPartialResults(true);
-  for (const auto& buffer : asBuffers(samples, {16000, 1})) request->append(*buffer);
-  auto task = recognizer->recognitionTask(request, reports.handler());
-  task->cancel();
-  request->endAudio();  // would produce a final if the worker still ran
-  // The worker ends by itself, and reports nothing more after that.
-  ASSERT_TRUE(
-      waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience)));
-  const int reportsAfterCancel = reports.count();
-  EXPECT_EQ(reports.final(), std::nullopt);
-  task.reset();
-  request.reset();
-  EXPECT_EQ(reports.count(), reportsAfterCancel);
-}
-
-TEST_F(PocketSphinxRecognition, ReleasingEverythingMidStreamIsSafe) {
-  REQUIRE_FLITE();
-  const auto samples = speech(kSentence);
-  Reports reports;
-  {
-    auto recognizer = service_->makeRecognizer({"en-US"});
-    auto request = service_->makeRequest();
-    auto task = recognizer->recognitionTask(request, reports.handler());
-    for (const auto& buffer : asBuffers(samples, {44100, 1})) request->append(*buffer);
-  }
-  // The task was released without cancel or endAudio: its worker still ends.
-  EXPECT_TRUE(
-      waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience)));
-  EXPECT_EQ(reports.final(), std::nullopt);
 }
 
 // A model "xx-yy" in a new temporary root: the installed en-us model's files, except that the
@@ -331,7 +219,7 @@ TEST(PocketSphinxStderr, AWholeRecognitionWritesNothingToStandardError) {
     error = reports.error();
     task->cancel();
   }
-  waitForRecognizerThreads(std::chrono::duration_cast<std::chrono::milliseconds>(kPatience));
+  waitForRecognizerThreads(kPatienceMs);
 
   dup2(savedStderr, 2);
   close(savedStderr);

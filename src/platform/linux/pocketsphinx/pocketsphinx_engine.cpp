@@ -1,0 +1,48 @@
+#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
+
+#include <utility>
+
+#include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
+#include "platform/linux/recognition/recognition_service.h"
+#include "platform/linux/recognition/speech_model.h"
+
+namespace mic {
+namespace {
+
+// An installed pocketsphinx model. What the check hands on is the language model's vocabulary,
+// which the load would otherwise walk again.
+class PocketSphinxModel final : public SpeechModel {
+ public:
+  explicit PocketSphinxModel(ModelPaths paths) : paths_(std::move(paths)) {}
+
+  Status check(std::string* reusable) const override { return checkModel(paths_, reusable); }
+
+  Result<std::unique_ptr<Decoder>> load(std::string_view reusable) const override {
+    auto decoder = PocketSphinxDecoder::load(paths_, reusable);
+    if (!decoder) return decoder.status();
+    return std::unique_ptr<Decoder>(
+        std::make_unique<PocketSphinxUtterance>(std::move(decoder).value(), WarmUpPolicy{}));
+  }
+
+  std::string language() const override { return paths_.name; }
+
+ private:
+  ModelPaths paths_;
+};
+
+}  // namespace
+
+std::unique_ptr<SpeechRecognitionService> makePocketSphinxService(std::string modelRoot) {
+  silencePocketSphinxLog();
+  return makeRecognitionService([modelRoot = std::move(modelRoot)](const std::string& identifier)
+                                    -> Result<std::shared_ptr<const SpeechModel>> {
+    auto paths = locateModel(modelRoot, identifier);
+    if (!paths) return paths.status();
+    return std::shared_ptr<const SpeechModel>(
+        std::make_shared<PocketSphinxModel>(std::move(paths).value()));
+  });
+}
+
+}  // namespace mic

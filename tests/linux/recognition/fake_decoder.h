@@ -1,0 +1,102 @@
+#pragma once
+
+// A recognition engine without a model: a decoder whose hypotheses follow a script of how much
+// audio it has been fed, and a model whose check and load succeed or fail as told. The recognition
+// service runs on it exactly as on a real engine, threads and all.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/recognition/decoder.h"
+#include "platform/linux/recognition/speech_model.h"
+
+namespace mic::testing {
+
+struct DecoderScript {
+  // The hypothesis once at least `first` samples (16 kHz mono) have been fed, in feeding order.
+  std::vector<std::pair<size_t, std::string>> hypotheses;
+  std::string finalText;
+  Status check;
+  Status load;
+  Status start;
+  Status finish;
+  // A feed that takes the total fed past this fails with `feedFailure`.
+  std::optional<size_t> failFeedAfter;
+  std::string feedFailure = "fake feed failure";
+};
+
+// What the test reads back; written by the recognizer's threads.
+struct DecoderRecord {
+  std::atomic<int> loads{0};
+  std::atomic<size_t> fed{0};
+};
+
+class FakeDecoder final : public Decoder {
+ public:
+  FakeDecoder(std::shared_ptr<const DecoderScript> script, std::shared_ptr<DecoderRecord> record)
+      : script_(std::move(script)), record_(std::move(record)) {}
+
+  Status start() override { return script_->start; }
+  Status feed(std::span<const int16_t> samples) override {
+    fed_ += samples.size();
+    record_->fed = fed_;
+    if (script_->failFeedAfter && fed_ > *script_->failFeedAfter) {
+      return Status::failure(script_->feedFailure);
+    }
+    for (const auto& [after, text] : script_->hypotheses) {
+      if (fed_ >= after) hypothesis_ = text;
+    }
+    return {};
+  }
+  Status finish() override {
+    if (!script_->finish.ok()) return script_->finish;
+    hypothesis_ = script_->finalText;
+    return {};
+  }
+  const std::string& hypothesis() const override { return hypothesis_; }
+  bool inSpeech() const override { return !hypothesis_.empty(); }
+
+ private:
+  std::shared_ptr<const DecoderScript> script_;
+  std::shared_ptr<DecoderRecord> record_;
+  size_t fed_ = 0;
+  std::string hypothesis_;
+};
+
+class FakeSpeechModel final : public SpeechModel {
+ public:
+  FakeSpeechModel(std::shared_ptr<const DecoderScript> script,
+                  std::shared_ptr<DecoderRecord> record)
+      : script_(std::move(script)), record_(std::move(record)) {}
+
+  Status check(std::string*) const override { return script_->check; }
+  Result<std::unique_ptr<Decoder>> load(std::string_view) const override {
+    ++record_->loads;
+    if (!script_->load.ok()) return script_->load;
+    return std::unique_ptr<Decoder>(std::make_unique<FakeDecoder>(script_, record_));
+  }
+  // A language with no display text of its own: reports carry the decoder's words as they are.
+  std::string language() const override { return "zz"; }
+
+ private:
+  std::shared_ptr<const DecoderScript> script_;
+  std::shared_ptr<DecoderRecord> record_;
+};
+
+// A locator that finds the scripted model for "en-US" and nothing else.
+inline SpeechModelLocator fakeLocator(std::shared_ptr<const DecoderScript> script,
+                                      std::shared_ptr<DecoderRecord> record) {
+  return [=](const std::string& identifier) -> Result<std::shared_ptr<const SpeechModel>> {
+    if (identifier != "en-US") return Status::failure("no model for " + identifier);
+    return std::shared_ptr<const SpeechModel>(std::make_shared<FakeSpeechModel>(script, record));
+  };
+}
+
+}  // namespace mic::testing
