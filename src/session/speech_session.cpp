@@ -51,8 +51,7 @@ void SpeechSession::cleanUp() {
   std::shared_ptr<SpeechRecognitionRequest> request;
   {
     MutexLock lock(requestMutex_);
-    request = std::move(request_);
-    request_.reset();
+    request = std::move(request_);  // leaves request_ empty
   }
   if (request) request->endAudio();
   if (task_) task_->cancel();
