@@ -9,7 +9,8 @@
 #include <unordered_set>
 #include <utility>
 
-#include "platform/linux/pocketsphinx/model_files.h"
+#include "platform/linux/pocketsphinx/language_model_vocabulary.h"
+#include "platform/linux/pocketsphinx/model_file_reader.h"
 
 namespace mic {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/model_check.h"
 #include "platform/linux/status.h"
 
 struct ps_decoder_s;
