@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/write_all.h"
+
 namespace mic {
 namespace {
 

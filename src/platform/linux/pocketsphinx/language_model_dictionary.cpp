@@ -12,6 +12,7 @@
 
 #include "platform/linux/pocketsphinx/language_model_vocabulary.h"
 #include "platform/linux/pocketsphinx/model_file_reader.h"
+#include "platform/write_all.h"
 
 namespace mic {
 namespace {
@@ -49,16 +50,6 @@ std::string_view wordOf(std::string_view line) {
     if (open != std::string_view::npos && open > 0) word = word.substr(0, open);
   }
   return word;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
