@@ -28,18 +28,25 @@ std::string trieModel(uint32_t unigrams, const std::string& body, const std::str
 TEST_F(LanguageModelVocabulary, ALanguageModelMustEndInAllItsWords) {
   const std::string words("<s>\0</s>\0hello\0", 15);
   const std::string body(40, '\x7f');
-  EXPECT_TRUE(mf::checkLanguageModel(file("ok.lm.bin", trieModel(3, body, words, 15))).ok());
+  const auto vocabulary = [&](const std::string& name, const std::string& content) {
+    return mf::languageModelVocabulary(file(name, content));
+  };
+  const auto ok = vocabulary("ok.lm.bin", trieModel(3, body, words, 15));
+  ASSERT_TRUE(ok) << ok.status().message();
+  EXPECT_EQ(*ok, words);
   // A body that happens to hold zero bytes right before the length changes nothing.
-  EXPECT_TRUE(
-      mf::checkLanguageModel(file("zeros.lm.bin", trieModel(3, std::string(40, '\0'), words, 15)))
-          .ok());
-  EXPECT_FALSE(mf::checkLanguageModel(file("few.lm.bin", trieModel(4, body, words, 15))).ok());
-  EXPECT_FALSE(mf::checkLanguageModel(file("length.lm.bin", trieModel(3, body, words, 16))).ok());
-  EXPECT_FALSE(
-      mf::checkLanguageModel(file("cut.lm.bin", trieModel(3, body, words, 15).substr(0, 60))).ok());
-  EXPECT_FALSE(mf::checkLanguageModel(file("header.lm.bin", "Trie Language Model")).ok());
-  // Other formats are the library's to read.
-  EXPECT_TRUE(mf::checkLanguageModel(file("arpa.lm", "\\data\\\nngram 1=1\n")).ok());
+  const auto zeros = vocabulary("zeros.lm.bin", trieModel(3, std::string(40, '\0'), words, 15));
+  ASSERT_TRUE(zeros) << zeros.status().message();
+  EXPECT_EQ(*zeros, words);
+  EXPECT_FALSE(vocabulary("few.lm.bin", trieModel(4, body, words, 15)));
+  EXPECT_FALSE(vocabulary("length.lm.bin", trieModel(3, body, words, 16)));
+  EXPECT_FALSE(vocabulary("cut.lm.bin", trieModel(3, body, words, 15).substr(0, 60)));
+  EXPECT_EQ(vocabulary("header.lm.bin", "Trie Language Model").status().message(),
+            (root_ / "header.lm.bin").string() + ": cut short");
+  // Other formats are the library's to read: no words, and no failure.
+  const auto arpa = vocabulary("arpa.lm", "\\data\\\nngram 1=1\n");
+  ASSERT_TRUE(arpa) << arpa.status().message();
+  EXPECT_EQ(*arpa, "");
 }
 
 }  // namespace

@@ -79,8 +79,4 @@ Result<std::string> languageModelVocabulary(const std::string& path) {
   return inFile(path, vocabularyIn(path));
 }
 
-Status checkLanguageModel(const std::string& path) {
-  return inFile(path, vocabularyIn(path)).status();
-}
-
 }  // namespace mic::model_files

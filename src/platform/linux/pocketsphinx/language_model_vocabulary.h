@@ -13,7 +13,5 @@ namespace mic::model_files {
 // The words, each ended by a NUL; empty for a language model in another format (the library's to
 // read). A failure names the file and its damage.
 Result<std::string> languageModelVocabulary(const std::string& path);
-// The same check, without the words.
-Status checkLanguageModel(const std::string& path);
 
 }  // namespace mic::model_files
