@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "linux/pocketsphinx/model_fixture.h"
 #include "platform/linux/pocketsphinx/model_check.h"
