@@ -35,11 +35,16 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/recognition/recognizer_threads.cpp
   src/platform/linux/recognition/resampler.cpp
   src/platform/linux/pocketsphinx/language_model_dictionary.cpp
-  src/platform/linux/pocketsphinx/model_files.cpp
+  src/platform/linux/pocketsphinx/language_model_vocabulary.cpp
+  src/platform/linux/pocketsphinx/model_check.cpp
+  src/platform/linux/pocketsphinx/model_definition.cpp
+  src/platform/linux/pocketsphinx/model_file_reader.cpp
   src/platform/linux/pocketsphinx/model_locator.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_decoder.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_engine.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_utterance.cpp
+  src/platform/linux/pocketsphinx/senone_dump.cpp
+  src/platform/linux/pocketsphinx/sphinx_params.cpp
 )
 target_include_directories(mic_linux_platform PUBLIC src)
 target_include_directories(mic_linux_platform SYSTEM PUBLIC ${POCKETSPHINX_EXISTING_INCLUDE_DIRS})

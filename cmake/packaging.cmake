@@ -17,8 +17,27 @@ else()
   install(FILES ${MIC_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
+# A placeholder: whoever builds a package to hand out sets their own name and address (lintian
+# turns the placeholder's address down as bogus-mail-host). It signs the changelog too.
 set(MIC_PACKAGE_MAINTAINER "mic-transcriber developers <mic-transcriber@localhost>"
-  CACHE STRING "The Maintainer field of the Debian package")
+  CACHE STRING "The Maintainer field of the Debian package: \"Name <address>\"")
+
+# What Debian wants beside every package's files: the licence in its machine-readable form and
+# the changelog, compressed as the manual page is.
+set(MIC_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/mic-transcriber)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/copyright DESTINATION ${MIC_DOC_DIR})
+set(MIC_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog)
+configure_file(packaging/changelog.in ${MIC_CHANGELOG} @ONLY)
+if(MIC_GZIP)
+  set(MIC_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${MIC_CHANGELOG_GZ}
+    COMMAND ${MIC_GZIP} -9 -n -c ${MIC_CHANGELOG} > ${MIC_CHANGELOG_GZ}
+    DEPENDS ${MIC_CHANGELOG})
+  add_custom_target(mic_changelog ALL DEPENDS ${MIC_CHANGELOG_GZ})
+  install(FILES ${MIC_CHANGELOG_GZ} DESTINATION ${MIC_DOC_DIR})
+else()
+  install(FILES ${MIC_CHANGELOG} DESTINATION ${MIC_DOC_DIR})
+endif()
 
 set(CPACK_PACKAGE_NAME mic-transcriber)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -38,10 +57,11 @@ if(NOT APPLE)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The shared libraries come from dpkg-shlibdeps (package dpkg-dev); the model is data that no
-  # library needs, so it is named here.
+  # The shared libraries come from dpkg-shlibdeps (package dpkg-dev); data that no library needs
+  # is named here.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us")
+  # The model, and the word list the program reads.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us, wamerican")
   # libpulse alone only talks to a server; without one the program falls back to bare ALSA.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 endif()

@@ -6,13 +6,14 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libpocketsphinx-dev pocketsphinx-en-us libsoxr-dev libpulse-dev libasound2-dev libutf8proc-dev
+  wamerican
 )
 test_packages=(
   libgtest-dev libgmock-dev nlohmann-json3-dev libbenchmark-dev
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon flite sox pocketsphinx faketime
   python3 python3-pytest python3-jsonschema
   clang libclang-rt-14-dev clang-format strace valgrind jq
-  groff-base man-db dpkg-dev nodejs
+  groff-base man-db dpkg-dev lintian nodejs
 )
 if [[ "${1:-}" == "--test" ]]; then packages+=("${test_packages[@]}"); fi
 

@@ -1,13 +1,13 @@
 #include "app/event_line.h"
 
-#include <errno.h>
-#include <poll.h>
 #include <unistd.h>
 #include <utf8proc.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+
+#include "platform/write_all.h"
 
 namespace mic {
 namespace {
@@ -113,27 +113,9 @@ std::string formatEventLine(const EventLine& event) {
   return line;
 }
 
-void writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        // A non-blocking stdout whose reader is behind: wait for room, as a blocking one would,
-        // so no line is cut or lost.
-        pollfd output{fd, POLLOUT, 0};
-        if (::poll(&output, 1, -1) < 0 && errno != EINTR) return;
-        if (output.revents & POLLNVAL) return;
-        continue;
-      }
-      return;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 void emit(std::string_view kind, std::string_view text) {
-  writeAll(STDOUT_FILENO, formatEventLine({std::string(kind), std::string(text)}));
+  // A standard output that fails leaves nowhere to say so.
+  (void)writeAll(STDOUT_FILENO, formatEventLine({std::string(kind), std::string(text)}));
   std::fflush(stdout);
 }
 

@@ -16,10 +16,6 @@ struct EventLine {
 // that are not valid UTF-8 become U+FFFD, so no event (above all the last one) is ever lost.
 std::string formatEventLine(const EventLine& event);
 
-// Writes all of `bytes` to `fd` unbuffered, retrying interrupted and short writes and waiting for
-// room on a non-blocking descriptor that is full. Gives up silently if the descriptor fails.
-void writeAll(int fd, std::string_view bytes);
-
 // The one way events leave the program: one line, one write to standard output, then a flush of
 // `stdout`. Main thread only, so lines never interleave.
 void emit(std::string_view kind, std::string_view text);

@@ -5,9 +5,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+
+#include "platform/write_all.h"
 
 namespace mic {
 namespace {
@@ -145,7 +148,7 @@ TEST(Emit, LongLineIsWrittenWhole) {
       ssize_t n;
       while ((n = read(fds[0], buf, sizeof buf)) > 0) received.append(buf, static_cast<size_t>(n));
     });
-    writeAll(fds[1], formatEventLine({"final", text}));
+    EXPECT_TRUE(writeAll(fds[1], formatEventLine({"final", text}))) << nonBlocking;
     close(fds[1]);
     reader.join();
     close(fds[0]);
@@ -154,11 +157,14 @@ TEST(Emit, LongLineIsWrittenWhole) {
   }
 }
 
-TEST(Emit, ClosedDescriptorIsIgnored) {
+TEST(Emit, ClosedDescriptorIsAFailureNotAHang) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[1]);
-  writeAll(fds[1], "lost\n");  // EBADF: nothing to do, and no hang
+  const bool written = writeAll(fds[1], "lost\n");
+  const int error = errno;
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, EBADF);
   close(fds[0]);
 }
 

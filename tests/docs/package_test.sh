@@ -68,6 +68,7 @@ check "recommends a sound server" test "$(field Recommends)" = "pulseaudio | pip
 field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/ //g; /^$/d' | sort -u >"$work/depends"
 depends_on() { grep -qx "$1" "$work/depends"; }
 check "depends on the speech model pocketsphinx-en-us" depends_on pocketsphinx-en-us
+check "depends on the word list wamerican" depends_on wamerican
 
 # Every library the program loads must come from a package it depends on: what dpkg-shlibdeps
 # is there for.
@@ -90,6 +91,31 @@ check "Depends covers every library the program needs" libraries_covered
 check "the program is stripped" bash -c "! readelf -S '$program' | grep -q '\.symtab'"
 check "the manual page is in /usr/share/man/man1, compressed" \
   test -s "$work/root/usr/share/man/man1/mic-transcriber.1.gz"
+doc=$work/root/usr/share/doc/mic-transcriber
+check "the copyright file is in its machine-readable form" \
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
+check "the changelog's latest entry is this version" \
+  bash -c "zcat '$doc/changelog.gz' | head -1 | grep -q '^mic-transcriber ($version) '"
+
+# lintian as Debian runs it: no error or warning. The maintainer placeholder the build uses when
+# none is given is the one exception, since its address is not a real one.
+placeholder='mic-transcriber developers <mic-transcriber@localhost>'
+if command -v lintian >/dev/null; then
+  lintian "$deb" >"$work/lintian.log" 2>/dev/null
+  allowed='^$'
+  if [[ $(field Maintainer) == "$placeholder" ]]; then
+    allowed='^(bogus-mail-host|bogus-mail-host-in-debian-changelog)$'
+  fi
+  lintian_clean() {
+    local tags
+    tags=$(awk '$1 == "E:" || $1 == "W:" { print $3 }' "$work/lintian.log" | grep -Ev "$allowed")
+    [[ -z $tags ]] || { grep -E '^[EW]: ' "$work/lintian.log"; return 1; }
+  }
+  check "lintian finds no error or warning but the maintainer placeholder" lintian_clean
+else
+  echo "SKIPPED: lintian is not installed (scripts/install-deps.sh --test installs it)"
+fi
+
 outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '^\./usr/' | grep -v '^\./$' || true)
 check "installs nothing outside /usr" test -z "$outside"
 

@@ -71,7 +71,7 @@ TEST_F(Endings, CleanUpWithNothingSetUpAndTwiceIsHarmless) {
   EXPECT_EQ(engine().node.removeTapCount, 1);
   EXPECT_EQ(fake.speech.request->endAudioCount, 1);
   EXPECT_EQ(recognizer->task->cancelCount, 1);
-  EXPECT_TRUE(fake.lines.size() == 2u) << "cleanUp writes nothing";
+  EXPECT_EQ(fake.lines.size(), 2u) << "cleanUp writes nothing";
   EXPECT_FALSE(exitStatus());
 }
 

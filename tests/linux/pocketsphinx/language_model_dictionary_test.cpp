@@ -37,13 +37,13 @@ TEST(LanguageModelDictionaryTest, KeepsEveryEntryOfAKnownWordAndOnlyThose) {
 
 // The installed model gets its smaller dictionary through a path the library can open (were the
 // memory file not readable there, every load would quietly take the whole dictionary again); a
-// language model in another format gets none.
+// language model in another format gets none, and says why.
 TEST(LanguageModelDictionaryTest, InstalledModelGetsAFileOfItsWordsOnly) {
   const std::string model = MIC_POCKETSPHINX_MODEL_DIR "/en-us/";
   if (!std::ifstream(model + "en-us.lm.bin")) GTEST_SKIP() << "no en-us model in " << model;
   const auto made =
       LanguageModelDictionary::make(model + "cmudict-en-us.dict", model + "en-us.lm.bin");
-  ASSERT_TRUE(made.has_value());
+  ASSERT_TRUE(made) << made.status().message();
   std::ifstream in(made->path());
   size_t lines = 0;
   bool kitchen = false;
@@ -57,7 +57,10 @@ TEST(LanguageModelDictionaryTest, InstalledModelGetsAFileOfItsWordsOnly) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string arpa = std::string(dir) + "/model.lm";
   std::ofstream(arpa) << "\\data\\\nngram 1=1\n\n\\1-grams:\n-1.0 hello\n\n\\end\\\n";
-  EXPECT_FALSE(LanguageModelDictionary::make(model + "cmudict-en-us.dict", arpa).has_value());
+  const auto none = LanguageModelDictionary::make(model + "cmudict-en-us.dict", arpa);
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.status().message(),
+            arpa + ": not a trie language model, so its words are unknown");
   std::remove(arpa.c_str());
   rmdir(dir);
 }

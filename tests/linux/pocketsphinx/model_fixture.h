@@ -3,6 +3,9 @@
 // The files of a tiny but well-formed acoustic model: one base phone, three senones, one
 // transition matrix, two Gaussians a codebook. Tests write them and then damage one.
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -122,5 +125,31 @@ inline void writeModel(const std::filesystem::path& root, const std::string& nam
   write(dir / (name + ".lm.bin"), "language model");
   write(dir / ("cmudict-" + name + ".dict"), "hello HH AH L OW\n");
 }
+
+// A temporary directory for a test's files, removed after it.
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/mic-model-files-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    root_ = dir;
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  std::filesystem::path file(const std::string& name, const std::string& content) {
+    write(root_ / name, content);
+    return root_ / name;
+  }
+  // `accepted` takes `content` whole, as the file `name`, and turns down every cut of it.
+  template <typename Check>
+  void expectEveryTruncationCaught(const std::string& name, const std::string& content,
+                                   Check accepted) {
+    ASSERT_TRUE(accepted(file(name, content))) << name;
+    for (size_t length = 0; length < content.size(); ++length) {
+      EXPECT_FALSE(accepted(file(name, content.substr(0, length))))
+          << name << " cut to " << length << " of " << content.size();
+    }
+  }
+  std::filesystem::path root_;
+};
 
 }  // namespace mic::model_fixture

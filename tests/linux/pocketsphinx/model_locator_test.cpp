@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "linux/pocketsphinx/model_fixture.h"
+#include "platform/linux/pocketsphinx/model_check.h"
 
 namespace mic {
 namespace {
@@ -39,13 +39,6 @@ class ModelTree : public ::testing::Test {
     return model->name;
   }
 
-  // What checkModel says of the model found for `identifier`: empty when it is sound.
-  std::string damage(const std::string& identifier) {
-    auto model = locateModel(root_.string(), identifier);
-    if (!model) return "no model";
-    return checkModel(*model).message();
-  }
-
   fs::path root_;
 };
 
@@ -70,52 +63,6 @@ TEST_F(ModelTree, IdentifiersThatNameNoModel) {
         "en-us\\", "./en-us", "en-us:",         "en\xc3\xa9", ".UTF-8", "@euro", "en-us\n"}) {
     EXPECT_EQ(found(identifier), std::nullopt) << '"' << identifier << '"';
   }
-}
-
-// The model is still the language's (it is installed), but the check names what is wrong with it.
-TEST_F(ModelTree, AMissingOrEmptyFileIsNamedByTheCheck) {
-  const std::vector<std::string> files = {
-      "xx-yy/mdef",        "xx-yy/means",       "xx-yy/variances", "xx-yy/transition_matrices",
-      "xx-yy/sendump",     "xx-yy/feat.params", "xx-yy/noisedict", "xx-yy.lm.bin",
-      "cmudict-xx-yy.dict"};
-  for (const auto& file : files) {
-    for (bool empty : {false, true}) {
-      addModel("xx-yy");
-      ASSERT_EQ(damage("xx-yy"), "");
-      const fs::path path = root_ / "xx-yy" / file;
-      if (empty) {
-        std::ofstream(path, std::ios::trunc);
-      } else {
-        fs::remove(path);
-      }
-      EXPECT_EQ(damage("xx-yy"), path.string() + (empty ? ": empty" : ": missing"));
-      fs::remove_all(root_ / "xx-yy");
-    }
-  }
-}
-
-TEST_F(ModelTree, MixtureWeightsStandInForTheSenoneDump) {
-  addModel("xx-yy");
-  fs::remove(root_ / "xx-yy" / "xx-yy" / "sendump");
-  write(root_ / "xx-yy" / "xx-yy" / "mixture_weights",
-        model_fixture::s3File({3, 1, 2, 6}, {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f}));
-  EXPECT_EQ(damage("xx-yy"), "");
-}
-
-TEST_F(ModelTree, FilesThatAreNotModelFilesAreRejected) {
-  // The library exits the process on these instead of failing.
-  addModel("xx-yy");
-  write(root_ / "xx-yy" / "xx-yy" / "mdef", "garbage");
-  EXPECT_EQ(damage("xx-yy"),
-            (root_ / "xx-yy" / "xx-yy" / "mdef").string() + ": not a model definition");
-  fs::remove_all(root_ / "xx-yy");
-  addModel("xx-yy");
-  write(root_ / "xx-yy" / "xx-yy" / "means", "garbage");
-  EXPECT_EQ(damage("xx-yy"),
-            (root_ / "xx-yy" / "xx-yy" / "means").string() + ": not a Sphinx-3 parameter file");
-  // Without its acoustic model directory the model is still installed, and damaged.
-  fs::remove_all(root_ / "xx-yy" / "xx-yy");
-  EXPECT_EQ(damage("xx-yy"), (root_ / "xx-yy" / "xx-yy").string() + ": missing");
 }
 
 TEST_F(ModelTree, ABareLanguageNeedsExactlyOneModel) {

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
-#include "platform/linux/pocketsphinx/model_files.h"
+#include "platform/linux/pocketsphinx/language_model_vocabulary.h"
+#include "platform/linux/pocketsphinx/model_file_reader.h"
+#include "platform/write_all.h"
 
 namespace mic {
 namespace {
@@ -49,16 +52,6 @@ std::string_view wordOf(std::string_view line) {
   return word;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string dictionaryForVocabulary(std::string_view dictionary, std::string_view vocabulary) {
@@ -83,23 +76,28 @@ std::string dictionaryForVocabulary(std::string_view dictionary, std::string_vie
   return kept;
 }
 
-std::optional<LanguageModelDictionary> LanguageModelDictionary::make(
-    const std::string& dictionary, const std::string& languageModel, std::string_view vocabulary) {
+Result<LanguageModelDictionary> LanguageModelDictionary::make(const std::string& dictionary,
+                                                              const std::string& languageModel,
+                                                              std::string_view vocabulary) {
   Result<std::string> read = std::string();
   if (vocabulary.empty()) {
     read = model_files::languageModelVocabulary(languageModel);
-    if (!read) return std::nullopt;
+    if (!read) return read.status();
     vocabulary = *read;
   }
-  if (vocabulary.empty()) return std::nullopt;
+  if (vocabulary.empty()) {
+    return Status::failure(languageModel + ": not a trie language model, so its words are unknown");
+  }
   const auto text = model_files::fileContents(dictionary);
-  if (!text) return std::nullopt;
+  if (!text) return text.status();
   const int fd = ::memfd_create("dictionary", MFD_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return Status::failure(std::string("no memory file: ") + std::strerror(errno));
   LanguageModelDictionary made(fd);
-  if (!writeAll(fd, dictionaryForVocabulary(*text, vocabulary)) ||
-      ::access(made.path().c_str(), R_OK) != 0) {
-    return std::nullopt;
+  if (!writeAll(fd, dictionaryForVocabulary(*text, vocabulary))) {
+    return Status::failure(std::string("memory file not written: ") + std::strerror(errno));
+  }
+  if (::access(made.path().c_str(), R_OK) != 0) {
+    return Status::failure(made.path() + ": " + std::strerror(errno));
   }
   return made;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/linux/status.h"
 
 namespace mic {
 
@@ -15,15 +16,15 @@ namespace mic {
 std::string dictionaryForVocabulary(std::string_view dictionary, std::string_view vocabulary);
 
 // That dictionary, for a model's dictionary and language model files, in a memory file the
-// library opens by path like any other. Nothing when there is nothing to gain or no such file
-// can be made (a language model that is not a trie, no memfd, no /proc): then the whole
+// library opens by path like any other. A failure says why there is none: nothing to gain or no
+// such file can be made (a language model that is not a trie, no memfd, no /proc); then the whole
 // dictionary is loaded as before. `vocabulary`: the language model's words when the caller has
 // them already (from checkModel); read from the file when empty.
 class LanguageModelDictionary {
  public:
-  static std::optional<LanguageModelDictionary> make(const std::string& dictionary,
-                                                     const std::string& languageModel,
-                                                     std::string_view vocabulary = {});
+  static Result<LanguageModelDictionary> make(const std::string& dictionary,
+                                              const std::string& languageModel,
+                                              std::string_view vocabulary = {});
   LanguageModelDictionary(LanguageModelDictionary&& other) noexcept;
   LanguageModelDictionary& operator=(LanguageModelDictionary&&) = delete;
   ~LanguageModelDictionary();

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/pocketsphinx/model_files.h"
+#include "platform/linux/pocketsphinx/model_check.h"
 
 namespace mic {
 namespace {
@@ -47,19 +47,6 @@ ModelPaths pathsFor(const fs::path& root, const std::string& name) {
 }
 
 }  // namespace
-
-Status checkModel(const ModelPaths& model, std::string* vocabulary) {
-  std::error_code ec;
-  if (!fs::is_directory(model.acousticModel, ec)) {
-    return Status::failure(model.acousticModel + ": missing");
-  }
-  // Headers and sizes only: this runs at every start.
-  if (Status s = model_files::checkAcousticModel(model.acousticModel); !s.ok()) return s;
-  auto words = model_files::languageModelVocabulary(model.languageModel);
-  if (!words) return words.status();
-  if (vocabulary) *vocabulary = std::move(words).value();
-  return model_files::checkTextFile(model.dictionary);
-}
 
 Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier) {
   const Status none = Status::failure("no speech model for \"" + identifier + "\"");

@@ -19,14 +19,7 @@ struct ModelPaths {
 // a codeset (".UTF-8") or modifier ("@euro") is ignored; a bare language finds its only model
 // (its only sound one, if several are installed); "", "C" and "POSIX" mean en-us. The identifier
 // is only matched against the directory's listing, never joined into a path. The model found may
-// still be damaged: checkModel says.
+// still be damaged: checkModel (model_check.h) says.
 Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier);
-
-// Whether every file of `model` is present and sound. The library exits the process or crashes on
-// a missing or damaged file instead of reporting an error, so this runs before every load; the
-// failure names the first damaged file and what is wrong with it. With `vocabulary`, also the
-// language model's words the check walked (see model_files::languageModelVocabulary), so that the
-// load need not walk them again.
-Status checkModel(const ModelPaths& model, std::string* vocabulary = nullptr);
 
 }  // namespace mic

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/linux/pocketsphinx/model_check.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
