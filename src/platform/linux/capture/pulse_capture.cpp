@@ -323,7 +323,13 @@ void PulseServer::onServerInfo(pa_context* context, const pa_server_info* info, 
 void PulseServer::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data) {
   auto* self = static_cast<PulseServer*>(data);
   if (eol == 0 && info) {
-    self->foundFormat_ = {static_cast<double>(info->sample_spec.rate), info->sample_spec.channels};
+    // A monitor is what an output plays, named the default when a machine has no microphone:
+    // listening to it would transcribe the computer's own sound. A source made from a monitor
+    // (a remap or loopback source) is not one itself, and is a microphone like any other.
+    if (info->monitor_of_sink == PA_INVALID_INDEX) {
+      self->foundFormat_ = {static_cast<double>(info->sample_spec.rate),
+                            info->sample_spec.channels};
+    }
     self->foundSource_ = info->name ? info->name : "";
     return;
   }
@@ -363,8 +369,12 @@ class PulseCapture final : public CaptureSource {
                          void* self);
   static void onUnlinkedTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval*,
                                 void* self);
+  static void onMoved(pa_stream* stream, void* self);
+  static void onMovedToSource(pa_context* context, const pa_source_info* info, int eol,
+                              void* self);
   // These run on libpulse's thread.
   void checkLink(bool confirming);
+  void cancelMoveQuery();
   void endedByItself();
   void releaseStream();  // with the loop locked
 
@@ -376,6 +386,7 @@ class PulseCapture final : public CaptureSource {
   pa_operation* linkQuery_ = nullptr;
   bool confirmingUnlinked_ = false;  // what the query in flight is for
   pa_time_event* unlinkedTimer_ = nullptr;
+  pa_operation* moveQuery_ = nullptr;  // what the stream was moved to
 
   Mutex mutex_;
   CondVar changed_;
@@ -417,6 +428,7 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
     }
     pa_stream_set_state_callback(stream_, &PulseCapture::onStreamState, this);
     pa_stream_set_read_callback(stream_, &PulseCapture::onRead, this);
+    pa_stream_set_moved_callback(stream_, &PulseCapture::onMoved, this);
     // Changes of our stream tell when it lost its source without being killed.
     pa_context_set_subscribe_callback(context, &PulseCapture::onServerEvent, this);
     if (pa_operation* op =
@@ -467,9 +479,11 @@ void PulseCapture::releaseStream() {
     pa_threaded_mainloop_get_api(server_->loop())->time_free(unlinkedTimer_);
     unlinkedTimer_ = nullptr;
   }
+  cancelMoveQuery();
   if (stream_) {
     pa_context_set_subscribe_callback(server_->context(), nullptr, nullptr);
     // Holding the loop's lock, no callback is running; with them cleared none will run again.
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
@@ -509,7 +523,41 @@ void PulseCapture::onStreamState(pa_stream* stream, void* data) {
 
 void PulseCapture::endedByItself() {
   running_ = false;
+  // Whatever the stream still delivers (an output's sound, after a move to its monitor) is not
+  // the microphone's.
+  collector_ = nullptr;
   if (auto onEnded = std::exchange(onEnded_, nullptr)) onEnded();
+}
+
+void PulseCapture::cancelMoveQuery() {
+  if (moveQuery_) {
+    pa_operation_cancel(moveQuery_);
+    pa_operation_unref(moveQuery_);
+    moveQuery_ = nullptr;
+  }
+}
+
+void PulseCapture::onMoved(pa_stream* stream, void* data) {
+  auto* self = static_cast<PulseCapture*>(data);
+  // Only the latest move counts.
+  self->cancelMoveQuery();
+  self->moveQuery_ = pa_context_get_source_info_by_index(
+      self->server_->context(), pa_stream_get_device_index(stream), &PulseCapture::onMovedToSource,
+      self);
+}
+
+void PulseCapture::onMovedToSource(pa_context*, const pa_source_info* info, int eol, void* data) {
+  auto* self = static_cast<PulseCapture*>(data);
+  if (eol == 0 && info) {
+    // With its microphone gone and an output left, the server records that output's monitor
+    // instead: the microphone has gone as surely as when the stream is killed.
+    if (info->monitor_of_sink != PA_INVALID_INDEX) self->endedByItself();
+    return;
+  }
+  if (self->moveQuery_) {
+    pa_operation_unref(self->moveQuery_);
+    self->moveQuery_ = nullptr;
+  }
 }
 
 void PulseCapture::onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
