@@ -70,9 +70,20 @@ std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSecond
 void RunLoop::runInBackground(Work work) {
   // Out of threads for now (EAGAIN says so): try again shortly rather than lose the work. The
   // caller's own deadlines bound how long that may go on.
-  if (!startDetachedThread(work).ok()) {
+  Status started = startDetachedThread(work);
+  const bool retry = !started.ok();
+  {
+    MutexLock lock(mutex_);
+    backgroundStart_ = std::move(started);
+  }
+  if (retry) {
     postAfter(kBackgroundRetry, [this, work = std::move(work)] { runInBackground(work); });
   }
+}
+
+Status RunLoop::backgroundStart() const {
+  MutexLock lock(mutex_);
+  return backgroundStart_;
 }
 
 void RunLoop::quit() {

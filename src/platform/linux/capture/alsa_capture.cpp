@@ -97,7 +97,7 @@ class AlsaCapture final : public CaptureSource {
   explicit AlsaCapture(std::string device) : requestedDevice_(std::move(device)) { silenceAlsa(); }
   ~AlsaCapture() override { stop(); }
 
-  AudioFormat format() override;
+  Result<AudioFormat> format() override;
   Status start(AudioFormat format, FrameCollector& collector,
                std::function<void()> onEnded) override;
   void stop() override;
@@ -121,7 +121,7 @@ class AlsaCapture final : public CaptureSource {
   std::atomic<bool> running_ = false;
 };
 
-AudioFormat AlsaCapture::format() {
+Result<AudioFormat> AlsaCapture::format() {
   if (!probed_) {
     probed_ = true;
     if (requestedDevice_.empty()) {
@@ -131,6 +131,8 @@ AudioFormat AlsaCapture::format() {
     }
     if (device_) format_ = nativeFormat(device_->probeName);
   }
+  if (!device_) return alsaError(-ENODEV);
+  if (!(format_.sampleRate > 0) || format_.channelCount == 0) return alsaError(-EINVAL);
   return format_;
 }
 
@@ -138,8 +140,8 @@ Status AlsaCapture::start(AudioFormat format, FrameCollector& collector,
                           std::function<void()> onEnded) {
   if (running_) return {};
   stop();
-  this->format();
-  if (!device_) return alsaError(-ENODEV);
+  // The first call finds the card.
+  if (Result<AudioFormat> native = this->format(); !native && !device_) return native.status();
   if (!(format.sampleRate > 0) || format.channelCount == 0) return alsaError(-EINVAL);
   if (Status error = configure(format); !error.ok()) {
     closePcm();
