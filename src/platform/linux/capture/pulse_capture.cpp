@@ -25,7 +25,8 @@ Status pulseError(int error) { return Status::failure(pa_strerror(error)); }
 
 class PulseCapture final : public CaptureSource {
  public:
-  explicit PulseCapture(std::shared_ptr<PulseServer> server) : server_(std::move(server)) {}
+  explicit PulseCapture(std::shared_ptr<PulseServer> server)
+      : server_(std::move(server)), loopMutex_(server_->loopMutex()) {}
   ~PulseCapture() override { stop(); }
 
   Result<AudioFormat> format() override {
@@ -52,20 +53,20 @@ class PulseCapture final : public CaptureSource {
   static void onMoved(pa_stream* stream, void* self);
   static void onMovedToSource(pa_context* context, const pa_source_info* info, int eol, void* self);
   // These run on libpulse's thread.
-  void checkLink(bool confirming);
-  void cancelMoveQuery();
-  void endedByItself();
-  void releaseStream();
+  void checkLink(bool confirming) REQUIRES(loopMutex_);
+  void cancelMoveQuery() REQUIRES(loopMutex_);
+  void endedByItself() REQUIRES(loopMutex_);
+  void releaseStream() REQUIRES(loopMutex_);
 
   std::shared_ptr<PulseServer> server_;
-  // Guarded by the loop's lock.
-  pa_stream* stream_ = nullptr;
-  FrameCollector* collector_ = nullptr;
-  std::function<void()> onEnded_;
-  pa_operation* linkQuery_ = nullptr;
-  bool confirmingUnlinked_ = false;  // what the query in flight is for
-  pa_time_event* unlinkedTimer_ = nullptr;
-  pa_operation* moveQuery_ = nullptr;  // what the stream was moved to
+  LoopMutex& loopMutex_;
+  pa_stream* stream_ GUARDED_BY(loopMutex_) = nullptr;
+  FrameCollector* collector_ GUARDED_BY(loopMutex_) = nullptr;
+  std::function<void()> onEnded_ GUARDED_BY(loopMutex_);
+  pa_operation* linkQuery_ GUARDED_BY(loopMutex_) = nullptr;
+  bool confirmingUnlinked_ GUARDED_BY(loopMutex_) = false;  // what the query in flight is for
+  pa_time_event* unlinkedTimer_ GUARDED_BY(loopMutex_) = nullptr;
+  pa_operation* moveQuery_ GUARDED_BY(loopMutex_) = nullptr;  // what the stream was moved to
 
   Mutex mutex_;
   CondVar changed_;
@@ -90,7 +91,7 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
   pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
 
   {
-    LoopLock lock(loop);
+    LoopLock lock(loopMutex_);
     pa_context* context = server_->context();
     if (pa_context_get_state(context) != PA_CONTEXT_READY) {
       const int error = pa_context_errno(context);
@@ -141,8 +142,8 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
 }
 
 void PulseCapture::stop() {
-  if (pa_threaded_mainloop* loop = server_->loop()) {
-    LoopLock lock(loop);
+  if (server_->loop()) {
+    LoopLock lock(loopMutex_);
     releaseStream();
   }
   running_ = false;
@@ -177,6 +178,7 @@ void PulseCapture::releaseStream() {
 
 void PulseCapture::onStreamState(pa_stream* stream, void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   const pa_stream_state_t state = pa_stream_get_state(stream);
   if (state != PA_STREAM_READY && state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED) {
     return;
@@ -218,6 +220,7 @@ void PulseCapture::cancelMoveQuery() {
 
 void PulseCapture::onMoved(pa_stream* stream, void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   // Only the latest move counts.
   self->cancelMoveQuery();
   self->moveQuery_ = pa_context_get_source_info_by_index(self->server_->context(),
@@ -227,6 +230,7 @@ void PulseCapture::onMoved(pa_stream* stream, void* data) {
 
 void PulseCapture::onMovedToSource(pa_context*, const pa_source_info* info, int eol, void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   if (eol == 0 && info) {
     // With its microphone gone and an output left, the server records that output's monitor
     // instead: the microphone has gone as surely as when the stream is killed.
@@ -242,6 +246,7 @@ void PulseCapture::onMovedToSource(pa_context*, const pa_source_info* info, int 
 void PulseCapture::onServerEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
                                  void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT ||
       (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE || !self->stream_ ||
       pa_stream_get_state(self->stream_) != PA_STREAM_READY ||
@@ -266,6 +271,7 @@ void PulseCapture::checkLink(bool confirming) {
 
 void PulseCapture::onLinkInfo(pa_context*, const pa_source_output_info* info, int eol, void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   if (eol == 0 && info) {
     const bool unlinked = info->source == PA_INVALID_INDEX;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(self->server_->loop());
@@ -293,6 +299,7 @@ void PulseCapture::onLinkInfo(pa_context*, const pa_source_output_info* info, in
 void PulseCapture::onUnlinkedTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval*,
                                      void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   api->time_free(event);
   self->unlinkedTimer_ = nullptr;
   if (self->stream_) self->checkLink(true);
@@ -300,6 +307,7 @@ void PulseCapture::onUnlinkedTimeout(pa_mainloop_api* api, pa_time_event* event,
 
 void PulseCapture::onRead(pa_stream* stream, size_t, void* data) {
   auto* self = static_cast<PulseCapture*>(data);
+  self->loopMutex_.heldByCallback();
   for (;;) {
     const void* bytes = nullptr;
     size_t count = 0;

@@ -60,6 +60,7 @@ PulseServer::PulseServer() {
     return;
   }
   loopRunning_ = true;
+  loopMutex_.attach(loop_);
 }
 
 bool PulseServer::loopAnswers() {
@@ -84,7 +85,7 @@ void PulseServer::onLoopAlive(pa_mainloop_api* api, pa_defer_event* event, void*
 PulseServer::~PulseServer() {
   if (loop_) {
     {
-      LoopLock lock(loopRunning_ ? loop_ : nullptr);
+      LoopLock lock(loopMutex_);
       if (connectTimer_) {
         api()->time_free(connectTimer_);
         connectTimer_ = nullptr;
@@ -113,7 +114,7 @@ void PulseServer::whenSettled(std::function<void(const Status&)> handler) {
     handler(lastError());
     return;
   }
-  LoopLock lock(loop_);
+  LoopLock lock(loopMutex_);
   auto* answer = new Answer{this, std::move(handler)};
   pa_defer_event* event = api()->defer_new(api(), &PulseServer::onAnswer, answer);
   api()->defer_set_destroy(event, &PulseServer::destroyAnswer);
@@ -122,6 +123,7 @@ void PulseServer::whenSettled(std::function<void(const Status&)> handler) {
 void PulseServer::onAnswer(pa_mainloop_api* api, pa_defer_event* event, void* data) {
   auto* answer = static_cast<Answer*>(data);
   PulseServer* self = answer->server;
+  self->loopMutex_.heldByCallback();
   auto handler = std::move(answer->handler);
   api->defer_free(event);  // deletes `answer`
   std::optional<Status> settled;
@@ -194,6 +196,7 @@ void PulseServer::settle(Reach reach, int error) {
 
 void PulseServer::onContextState(pa_context* context, void* data) {
   auto* self = static_cast<PulseServer*>(data);
+  self->loopMutex_.heldByCallback();
   switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
       self->settle(Reach::connected, PA_OK);
@@ -221,6 +224,7 @@ void PulseServer::onContextState(pa_context* context, void* data) {
 void PulseServer::onConnectTimeout(pa_mainloop_api* api, pa_time_event* event, const timeval*,
                                    void* data) {
   auto* self = static_cast<PulseServer*>(data);
+  self->loopMutex_.heldByCallback();
   api->time_free(event);
   self->connectTimer_ = nullptr;
   self->settle(Reach::failed, PA_ERR_TIMEOUT);
@@ -237,6 +241,7 @@ void PulseServer::queryDefaultSource() {
 
 void PulseServer::onServerInfo(pa_context* context, const pa_server_info* info, void* data) {
   auto* self = static_cast<PulseServer*>(data);
+  self->loopMutex_.heldByCallback();
   if (!info || !info->default_source_name) {
     self->finishQuery();
     return;
@@ -251,6 +256,7 @@ void PulseServer::onServerInfo(pa_context* context, const pa_server_info* info, 
 
 void PulseServer::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data) {
   auto* self = static_cast<PulseServer*>(data);
+  self->loopMutex_.heldByCallback();
   if (eol == 0 && info) {
     // A monitor is what an output plays, named the default when a machine has no microphone:
     // listening to it would transcribe the computer's own sound. A source made from a monitor

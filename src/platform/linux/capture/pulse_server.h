@@ -13,6 +13,38 @@
 
 namespace mic {
 
+// libpulse's threaded-mainloop lock, as a capability the thread-safety analysis knows. libpulse
+// runs every callback on its own thread with the lock held; there taking it again would
+// deadlock, so lock() does nothing on that thread, nor before the loop runs.
+class CAPABILITY("mutex") LoopMutex {
+ public:
+  // Once its thread runs: before that there is nobody to exclude.
+  void attach(pa_threaded_mainloop* loop) { loop_ = loop; }
+  void lock() ACQUIRE() {
+    if (loop_ && !pa_threaded_mainloop_in_thread(loop_)) pa_threaded_mainloop_lock(loop_);
+  }
+  void unlock() RELEASE() {
+    if (loop_ && !pa_threaded_mainloop_in_thread(loop_)) pa_threaded_mainloop_unlock(loop_);
+  }
+  // In a libpulse callback, which runs with the lock held.
+  void heldByCallback() const ASSERT_CAPABILITY(this) {}
+
+ private:
+  pa_threaded_mainloop* loop_ = nullptr;
+};
+
+// Holds libpulse's loop lock for its scope.
+class SCOPED_CAPABILITY LoopLock {
+ public:
+  explicit LoopLock(LoopMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~LoopLock() RELEASE() { mutex_.unlock(); }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  LoopMutex& mutex_;
+};
+
 // The default source as the server described it: a microphone's name and its own format.
 struct DefaultSource {
   std::string name;
@@ -50,6 +82,8 @@ class PulseServer {
   // Null when the library could not even create its thread.
   pa_threaded_mainloop* loop() const { return loopRunning_ ? loop_ : nullptr; }
   pa_context* context() const { return context_; }
+  // Held by libpulse's thread while it runs a callback; a stream's state is guarded by it.
+  LoopMutex& loopMutex() RETURN_CAPABILITY(loopMutex_) { return loopMutex_; }
 
  private:
   enum class Reach { connected, noServer, accessDenied, failed };
@@ -71,18 +105,20 @@ class PulseServer {
   Status outcome() const REQUIRES(mutex_);
 
   // These run on libpulse's thread (or in the constructor, before it starts).
-  void settle(Reach reach, int error);
-  void queryDefaultSource();
-  void finishQuery();
+  void settle(Reach reach, int error) REQUIRES(loopMutex_);
+  void queryDefaultSource() REQUIRES(loopMutex_);
+  void finishQuery() REQUIRES(loopMutex_);
   pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(loop_); }
 
   pa_threaded_mainloop* loop_ = nullptr;
   bool loopRunning_ = false;
   pa_context* context_ = nullptr;
-  // libpulse's thread only.
-  pa_time_event* connectTimer_ = nullptr;
-  std::vector<std::function<void(const Status&)>> settledHandlers_;
-  Result<DefaultSource> found_ = Status::failure("the server names no default source");
+  LoopMutex loopMutex_;
+  // Touched on libpulse's thread, or before it starts.
+  pa_time_event* connectTimer_ GUARDED_BY(loopMutex_) = nullptr;
+  std::vector<std::function<void(const Status&)>> settledHandlers_ GUARDED_BY(loopMutex_);
+  Result<DefaultSource> found_ GUARDED_BY(loopMutex_) =
+      Status::failure("the server names no default source");
   // A loop whose thread never ran cannot be stopped or freed: it is left as it is.
   bool loopLost_ = false;
 
@@ -95,24 +131,6 @@ class PulseServer {
   bool loopAlive_ GUARDED_BY(mutex_) = false;
   Result<DefaultSource> source_ GUARDED_BY(mutex_) =
       Status::failure("the server names no default source");
-};
-
-// Holds libpulse's loop lock for its scope. Locking from libpulse's own thread would deadlock:
-// there the lock is already held, and this does nothing.
-class LoopLock {
- public:
-  explicit LoopLock(pa_threaded_mainloop* loop)
-      : loop_(loop && !pa_threaded_mainloop_in_thread(loop) ? loop : nullptr) {
-    if (loop_) pa_threaded_mainloop_lock(loop_);
-  }
-  ~LoopLock() {
-    if (loop_) pa_threaded_mainloop_unlock(loop_);
-  }
-  LoopLock(const LoopLock&) = delete;
-  LoopLock& operator=(const LoopLock&) = delete;
-
- private:
-  pa_threaded_mainloop* loop_;
 };
 
 }  // namespace mic
