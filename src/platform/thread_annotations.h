@@ -18,4 +18,6 @@
 #define EXCLUDES(...) MIC_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define ACQUIRE(...) MIC_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) MIC_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define RETURN_CAPABILITY(x) MIC_THREAD_ANNOTATION(lock_returned(x))
+#define ASSERT_CAPABILITY(x) MIC_THREAD_ANNOTATION(assert_capability(x))
 #define NO_THREAD_SAFETY_ANALYSIS MIC_THREAD_ANNOTATION(no_thread_safety_analysis)

@@ -19,6 +19,7 @@ REQUESTING = {"kind": "status", "text": "requesting local speech access"}
 LISTENING = {"kind": "status", "text": "listening locally"}
 FINISHING = {"kind": "status", "text": "finishing transcript"}
 NO_SPEECH = {"kind": "error", "text": "no speech was detected"}
+NO_MICROPHONE = {"kind": "error", "text": "no microphone input is available"}
 UNAVAILABLE = {"kind": "error", "text": "speech recognition is unavailable for this language"}
 
 # What each test saw, as counts; conftest prints them after the run.
@@ -103,12 +104,30 @@ class _PrivateMic:
         return subprocess.run(["pactl", *args], env=dict(os.environ, PULSE_SERVER=self.server),
                               capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=20)
 
+    def add_speakers(self):
+        """An output, as every desktop has: the sink "speakers", whose monitor the server may
+        offer instead of a microphone."""
+        done = self.pactl("load-module", "module-null-sink", "sink_name=speakers")
+        assert done.returncode == 0, done.stderr
+
     def remove_microphone(self):
-        """Unplugs the microphone for good: the source, then the sink whose monitor could take its
-        place, so nothing is left to move the program's stream to."""
-        for module in ("module-remap-source", "module-null-sink"):
-            done = self.pactl("unload-module", module)
+        """Unplugs the only microphone (the source, then the sink it hears) and leaves speakers in
+        place, as on a laptop: the server then moves the program's stream to an output's monitor,
+        which is no microphone."""
+        self.add_speakers()
+        for module in ("module-remap-source", f"module-null-sink sink_name=vspk"):
+            done = self.pactl("unload-module", self.module_index(module))
             assert done.returncode == 0, (module, done.stderr)
+
+    def module_index(self, name_and_arguments):
+        """The index of the loaded module whose name and arguments start with these."""
+        name, _, arguments = name_and_arguments.partition(" ")
+        listed = self.pactl("list", "short", "modules")
+        for line in listed.stdout.splitlines():
+            fields = line.split("\t")
+            if len(fields) > 2 and fields[1] == name and fields[2].strip().startswith(arguments):
+                return fields[0]
+        raise AssertionError(f"no module {name_and_arguments!r} loaded: {listed.stdout}")
 
     def kill(self, sig=signal.SIGKILL):
         pid = self.pid()

@@ -1,12 +1,15 @@
 """A microphone that goes away mid-run, on the sound server this pass runs (PulseAudio or
 PipeWire). Gone for good, the run stops listening as a stop trigger stops it, keeping what it
-heard; moved to another source by the server, it goes on listening."""
+heard, even when the server moves the recording to an output's monitor; moved to another
+microphone, it goes on listening. A machine with outputs only has no microphone at all."""
+import subprocess
 import time
 
 import pytest
 
 from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
-from reliability import FINISHING, LISTENING, NO_SPEECH, REQUESTING, private_mic, slack, tally
+from reliability import (FINISHING, LISTENING, NO_MICROPHONE, NO_SPEECH, REQUESTING, private_mic,
+                         slack, tally)
 
 pytestmark = pytest.mark.core
 
@@ -27,15 +30,6 @@ def wait_for_words(run, timeout):
         assert run.proc.poll() is None, run.events()
         time.sleep(0.05)
     raise AssertionError(f"no words heard; got {run.events()}")
-
-
-def module_index(mic, arguments):
-    listed = mic.pactl("list", "short", "modules")
-    for line in listed.stdout.splitlines():
-        fields = line.split("\t")
-        if len(fields) > 2 and fields[2].strip() == arguments:
-            return fields[0]
-    raise AssertionError(f"no module loaded with {arguments!r}: {listed.stdout}")
 
 
 def stopped(player):
@@ -94,7 +88,7 @@ def test_microphone_moved_to_another_source_keeps_listening(binary, speech_dir, 
         loaded = mic.pactl("load-module", "module-remap-source", "source_name=vmic2",
                            "master=vspk.monitor")
         assert loaded.returncode == 0, loaded.stderr
-        first = module_index(mic, "source_name=vmic master=vspk.monitor")
+        first = mic.module_index("module-remap-source source_name=vmic master=vspk.monitor")
         run = Run(binary, env=env_with(mic.server))
         run.wait_for_text("listening locally", timeout=20 * factor)
         player = play(mic.server, wav)
@@ -108,3 +102,26 @@ def test_microphone_moved_to_another_source_keeps_listening(binary, speech_dir, 
     assert status == 0 and events[-1]["kind"] == "final", (status, events)
     # Had the move ended listening, the second half of the sentence would be missing.
     assert word_error_rate(SENTENCE, events[-1]["text"]) <= MAX_WER, events[-1]["text"]
+
+
+def test_only_outputs_means_no_microphone(binary, speech_dir, tmp_path):
+    """No microphone, only speakers: the server names the speakers' monitor as the default source.
+    Listening to it would transcribe what the computer plays."""
+    factor = slack(binary)
+    wav = synthesize(speech_dir, "fox", SENTENCE)
+    with private_mic(tmp_path / "vmic") as mic:
+        mic.add_speakers()
+        gone = mic.pactl("unload-module", mic.module_index("module-remap-source"))
+        assert gone.returncode == 0, gone.stderr
+        chosen = mic.pactl("set-default-source", "speakers.monitor")
+        assert chosen.returncode == 0, chosen.stderr
+        player = subprocess.Popen(["paplay", "-d", "speakers", wav], env=env_with(mic.server),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        try:
+            run = Run(binary, env=env_with(mic.server))
+            status = run.ended(20 * factor)
+        finally:
+            stopped(player)
+    events = check_stream(run)
+    assert events == [REQUESTING, NO_MICROPHONE] and status == 1, (status, events)

@@ -136,9 +136,8 @@ start_pipewire() {
   # The default can only be set once WirePlumber runs ("Not supported" until then).
   wait_until wireplumber default_source_is_vmic || give_up "the default source could not be set"
   pactl set-default-sink vspk >/dev/null
-  # Without a sink pipewire-pulse makes one up (auto_null), and its monitor would take over the
-  # stream of a microphone that goes away. PulseAudio, started with -n, has no such fallback.
-  pactl unload-module module-always-sink >/dev/null 2>&1 || true
+  # module-always-sink stays, as on desktops: with no sink left it makes up auto_null, whose
+  # monitor the server records once the microphone goes away.
 }
 
 start() {

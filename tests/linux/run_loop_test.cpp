@@ -99,6 +99,7 @@ TEST(RunLoop, BackgroundWorkRunsOffTheLoopThread) {
   });
   loop.run();
   EXPECT_NE(backgroundId, std::this_thread::get_id());
+  EXPECT_TRUE(loop.backgroundStart().ok()) << loop.backgroundStart().message();
 }
 
 }  // namespace

@@ -7,24 +7,33 @@
 namespace mic {
 
 struct RunLoop::Timer {
+  Timer(Clock::duration interval, Clock::time_point next, uint64_t sequence, Work handler)
+      : interval(interval), next(next), sequence(sequence), handler(std::move(handler)) {}
+  bool isValid() {
+    MutexLock lock(mutex);
+    return valid;
+  }
+  void invalidate() {
+    MutexLock lock(mutex);
+    valid = false;
+  }
+
+  // The loop's own, touched with its mutex held; the handler runs on its thread.
   Clock::duration interval;
   Clock::time_point next;
   uint64_t sequence;
   Work handler;
-  bool valid = true;  // guarded by the loop's mutex
+  // A flag of its own, so that invalidating never waits for the loop.
+  Mutex mutex;
+  bool valid GUARDED_BY(mutex) = true;
 };
 
 class RunLoop::TimerHandle : public RepeatingTimer {
  public:
-  TimerHandle(RunLoop& loop, std::shared_ptr<Timer> timer)
-      : loop_(loop), timer_(std::move(timer)) {}
-  void invalidate() override {
-    MutexLock lock(loop_.mutex_);
-    timer_->valid = false;
-  }
+  explicit TimerHandle(std::shared_ptr<Timer> timer) : timer_(std::move(timer)) {}
+  void invalidate() override { timer_->invalidate(); }
 
  private:
-  RunLoop& loop_;
   std::shared_ptr<Timer> timer_;
 };
 
@@ -59,20 +68,31 @@ std::shared_ptr<RepeatingTimer> RunLoop::scheduleRepeating(double intervalSecond
   {
     MutexLock lock(mutex_);
     const auto interval = toDuration(intervalSeconds);
-    timer = std::make_shared<Timer>(
-        Timer{interval, Clock::now() + interval, sequence_++, std::move(handler)});
+    timer =
+        std::make_shared<Timer>(interval, Clock::now() + interval, sequence_++, std::move(handler));
     timers_.push_back(timer);
   }
   wake_.notify_one();
-  return std::make_shared<TimerHandle>(*this, timer);
+  return std::make_shared<TimerHandle>(timer);
 }
 
 void RunLoop::runInBackground(Work work) {
   // Out of threads for now (EAGAIN says so): try again shortly rather than lose the work. The
   // caller's own deadlines bound how long that may go on.
-  if (!startDetachedThread(work).ok()) {
+  Status started = startDetachedThread(work);
+  const bool retry = !started.ok();
+  {
+    MutexLock lock(mutex_);
+    backgroundStart_ = std::move(started);
+  }
+  if (retry) {
     postAfter(kBackgroundRetry, [this, work = std::move(work)] { runInBackground(work); });
   }
+}
+
+Status RunLoop::backgroundStart() const {
+  MutexLock lock(mutex_);
+  return backgroundStart_;
 }
 
 void RunLoop::quit() {
@@ -89,7 +109,7 @@ void RunLoop::run() {
       work = std::move(posted_.front());
       posted_.pop_front();
     } else {
-      std::erase_if(timers_, [](const auto& t) { return !t->valid; });
+      std::erase_if(timers_, [](const auto& t) { return !t->isValid(); });
       // The earliest of the next delayed item and the next tick; ties go to the older.
       std::pair<Clock::time_point, uint64_t> due{Clock::time_point::max(), 0};
       std::shared_ptr<Timer> dueTimer;
@@ -113,13 +133,8 @@ void RunLoop::run() {
         const auto now = Clock::now();
         do dueTimer->next += dueTimer->interval;
         while (dueTimer->next <= now);
-        work = [this, dueTimer] {
-          bool valid;
-          {
-            MutexLock lock(mutex_);
-            valid = dueTimer->valid;
-          }
-          if (valid) dueTimer->handler();
+        work = [dueTimer] {
+          if (dueTimer->isValid()) dueTimer->handler();
         };
       } else {
         work = std::move(delayed_.begin()->second);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/linux/status.h"
 #include "platform/main_loop.h"
 #include "platform/mutex.h"
 
@@ -22,6 +23,9 @@ class RunLoop : public MainLoop {
   // can be started the loop tries again every tenth of a second, so the work starts late
   // instead of never.
   void runInBackground(Work work) override;
+  // Why the latest background thread could not start, while its work waits for a retry;
+  // success once one has started.
+  Status backgroundStart() const;
   void run() override;
   // Makes run() return once the item now running is done. The program never calls it.
   void quit();
@@ -31,13 +35,14 @@ class RunLoop : public MainLoop {
   struct Timer;
   class TimerHandle;
 
-  Mutex mutex_;
+  mutable Mutex mutex_;
   CondVar wake_;
   std::deque<Work> posted_ GUARDED_BY(mutex_);
   std::multimap<std::pair<Clock::time_point, uint64_t>, Work> delayed_ GUARDED_BY(mutex_);
   std::vector<std::shared_ptr<Timer>> timers_ GUARDED_BY(mutex_);
   uint64_t sequence_ GUARDED_BY(mutex_) = 0;
   bool quit_ GUARDED_BY(mutex_) = false;
+  Status backgroundStart_ GUARDED_BY(mutex_);
 };
 
 }  // namespace mic

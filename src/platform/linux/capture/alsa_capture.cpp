@@ -10,9 +10,10 @@
 #include <cerrno>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "platform/linux/detached_thread.h"
+#include "platform/mutex.h"
 
 namespace mic {
 namespace {
@@ -97,7 +98,7 @@ class AlsaCapture final : public CaptureSource {
   explicit AlsaCapture(std::string device) : requestedDevice_(std::move(device)) { silenceAlsa(); }
   ~AlsaCapture() override { stop(); }
 
-  AudioFormat format() override;
+  Result<AudioFormat> format() override;
   Status start(AudioFormat format, FrameCollector& collector,
                std::function<void()> onEnded) override;
   void stop() override;
@@ -116,12 +117,16 @@ class AlsaCapture final : public CaptureSource {
 
   snd_pcm_t* pcm_ = nullptr;
   int wakeFd_ = -1;  // written by stop() to end the capture thread's poll at once
-  std::thread thread_;
   std::vector<float> scratch_;
   std::atomic<bool> running_ = false;
+  // The capture thread is detached (started as every thread of ours is); stop() waits for it
+  // here instead of joining it.
+  Mutex mutex_;
+  CondVar threadEnded_;
+  bool threadRunning_ GUARDED_BY(mutex_) = false;
 };
 
-AudioFormat AlsaCapture::format() {
+Result<AudioFormat> AlsaCapture::format() {
   if (!probed_) {
     probed_ = true;
     if (requestedDevice_.empty()) {
@@ -131,6 +136,8 @@ AudioFormat AlsaCapture::format() {
     }
     if (device_) format_ = nativeFormat(device_->probeName);
   }
+  if (!device_) return alsaError(-ENODEV);
+  if (!(format_.sampleRate > 0) || format_.channelCount == 0) return alsaError(-EINVAL);
   return format_;
 }
 
@@ -138,8 +145,8 @@ Status AlsaCapture::start(AudioFormat format, FrameCollector& collector,
                           std::function<void()> onEnded) {
   if (running_) return {};
   stop();
-  this->format();
-  if (!device_) return alsaError(-ENODEV);
+  // The first call finds the card.
+  if (Result<AudioFormat> native = this->format(); !native && !device_) return native.status();
   if (!(format.sampleRate > 0) || format.channelCount == 0) return alsaError(-EINVAL);
   if (Status error = configure(format); !error.ok()) {
     closePcm();
@@ -157,22 +164,34 @@ Status AlsaCapture::start(AudioFormat format, FrameCollector& collector,
   }
   scratch_.assign(size_t{kPeriodFrames} * format.channelCount, 0.0f);
   running_ = true;
-  try {
-    thread_ = std::thread(
-        [this, &collector, channels = format.channelCount, onEnded = std::move(onEnded)] {
-          bool asked = false;
-          try {
-            asked = capture(collector, channels);
-          } catch (const std::exception&) {
-            // out of memory on the way to the tap: the capture ends
-          }
-          running_ = false;
-          if (!asked && onEnded) onEnded();
-        });
-  } catch (const std::system_error& error) {
+  {
+    MutexLock lock(mutex_);
+    threadRunning_ = true;
+  }
+  Status started = startDetachedThread(
+      [this, &collector, channels = format.channelCount, onEnded = std::move(onEnded)]() mutable {
+        bool asked = false;
+        try {
+          asked = capture(collector, channels);
+        } catch (const std::exception&) {
+          // out of memory on the way to the tap: the capture ends
+        }
+        running_ = false;
+        if (!asked && onEnded) onEnded();
+        onEnded = nullptr;  // nothing of the caller's outlives stop()
+        // The last touch of this object: once stop() sees it, the capture may be destroyed.
+        MutexLock lock(mutex_);
+        threadRunning_ = false;
+        threadEnded_.notify_all();
+      });
+  if (!started.ok()) {
+    {
+      MutexLock lock(mutex_);
+      threadRunning_ = false;
+    }
     running_ = false;
     closePcm();
-    return Status::failure(std::string("a thread could not be started: ") + error.code().message());
+    return started;
   }
   return {};
 }
@@ -250,10 +269,13 @@ bool AlsaCapture::capture(FrameCollector& collector, uint32_t channels) {
 }
 
 void AlsaCapture::stop() {
-  if (thread_.joinable()) {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
-    thread_.join();
+  {
+    MutexLock lock(mutex_);
+    if (threadRunning_) {
+      const uint64_t one = 1;
+      [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+      threadEnded_.wait(lock, [this]() REQUIRES(mutex_) { return !threadRunning_; });
+    }
   }
   closePcm();
   running_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "platform/audio_input.h"
 #include "platform/linux/capture/frame_collector.h"
@@ -14,9 +15,9 @@ namespace mic {
 class CaptureSource {
  public:
   virtual ~CaptureSource() = default;
-  // The microphone's own rate and channel count, or {0, 0} when there is none. May wait a
-  // bounded time for the server's answer.
-  virtual AudioFormat format() = 0;
+  // The microphone's own rate and channel count, or why there is no microphone to record. May
+  // wait a bounded time for the server's answer.
+  virtual Result<AudioFormat> format() = 0;
   // Starts delivering interleaved float32 audio in `format` to `collector`, which must outlive the
   // capture. A failure carries the system's description of it. `onEnded`, when set, is called at
   // most once, on the capture thread, if capture that started ends without stop(): the device or
@@ -28,5 +29,9 @@ class CaptureSource {
   // False once stopped or once the server or device went away.
   virtual bool isRunning() const = 0;
 };
+
+// Makes the capture source an engine records from, on the engine's first need of one: the real
+// ones pick the sound server or ALSA, tests hand in a fake.
+using CaptureSourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
 
 }  // namespace mic

@@ -16,7 +16,7 @@ bool usable(AudioFormat format) { return format.sampleRate > 0 && format.channel
 
 class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
  public:
-  explicit LinuxAudioEngine(std::shared_ptr<PulseConnection> pulse) : pulse_(std::move(pulse)) {}
+  explicit LinuxAudioEngine(CaptureSourceFactory makeSource) : makeSource_(std::move(makeSource)) {}
   ~LinuxAudioEngine() override {
     if (source_) source_->stop();
   }
@@ -34,7 +34,9 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
 
  private:
   AudioFormat outputFormatForBus(uint32_t bus) override {
-    return bus == 0 ? source().format() : AudioFormat{};
+    if (bus != 0) return {};
+    const Result<AudioFormat> format = source().format();
+    return format ? *format : AudioFormat{};
   }
   void installTap(uint32_t bus, uint32_t bufferSize, AudioFormat format,
                   AudioTapBlock block) override;
@@ -42,10 +44,10 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
     if (bus == 0) tap_.remove();
   }
 
-  // Decided on first use: the sound server when one answered, ALSA when none runs.
+  // Made on first use.
   CaptureSource& source();
 
-  std::shared_ptr<PulseConnection> pulse_;
+  CaptureSourceFactory makeSource_;
   std::unique_ptr<CaptureSource> source_;
   TapSlot tap_;
   uint32_t tapFrames_ = kDefaultBufferFrames;
@@ -57,13 +59,7 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
 };
 
 CaptureSource& LinuxAudioEngine::source() {
-  if (!source_) {
-    if (pulse_->waitSettled() == PulseReach::noServer) {
-      source_ = makeAlsaCaptureSource();
-    } else {
-      source_ = makePulseCaptureSource(pulse_);
-    }
-  }
+  if (!source_) source_ = makeSource_();
   return *source_;
 }
 
@@ -80,7 +76,12 @@ std::optional<std::string> LinuxAudioEngine::start() {
   if (capture.isRunning()) return std::nullopt;
   capture.stop();
   // The server or plughw converts when the tap asked for another format than the microphone's.
-  const AudioFormat format = tapFormat_ ? *tapFormat_ : capture.format();
+  AudioFormat format;
+  if (tapFormat_) {
+    format = *tapFormat_;
+  } else if (Result<AudioFormat> native = capture.format()) {
+    format = *native;
+  }
   collector_.emplace(
       format, tapFrames_,
       [this](const AudioPCMBuffer& buffer, const AudioTime& when) { tap_.deliver(buffer, when); });
@@ -94,27 +95,35 @@ class LinuxAudioInputService final : public AudioInputService {
  public:
   void requestMicrophoneAccess(std::function<void(bool granted)> handler) override {
     // No server at all is not a refusal: the format check reports the missing microphone.
-    connection()->whenSettled([handler = std::move(handler)](PulseReach reach) {
-      handler(reach != PulseReach::accessDenied);
-    });
+    // The server runs its handlers while it exists, so the plain pointer stays good.
+    connection()->whenSettled([server = connection().get(), handler = std::move(handler)](
+                                  const Status&) { handler(!server->accessDenied()); });
   }
 
   std::unique_ptr<AudioEngine> makeEngine() override {
-    return std::make_unique<LinuxAudioEngine>(connection());
+    // Decided on first use: the sound server when one answered, ALSA when none runs.
+    return makeLinuxAudioEngine([server = connection()]() -> std::unique_ptr<CaptureSource> {
+      if (!server->waitSettled().ok() && server->noServer()) return makeAlsaCaptureSource();
+      return makePulseCaptureSource(server);
+    });
   }
 
  private:
   // Connecting starts with the first need, usually the engine made at start-up, so the server
   // has answered long before the format is asked for.
-  const std::shared_ptr<PulseConnection>& connection() {
-    if (!pulse_) pulse_ = connectToPulseServer();
+  const std::shared_ptr<PulseServer>& connection() {
+    if (!pulse_) pulse_ = std::make_shared<PulseServer>();
     return pulse_;
   }
 
-  std::shared_ptr<PulseConnection> pulse_;
+  std::shared_ptr<PulseServer> pulse_;
 };
 
 }  // namespace
+
+std::unique_ptr<AudioEngine> makeLinuxAudioEngine(CaptureSourceFactory makeSource) {
+  return std::make_unique<LinuxAudioEngine>(std::move(makeSource));
+}
 
 std::unique_ptr<AudioInputService> makeLinuxAudioInputService() {
   return std::make_unique<LinuxAudioInputService>();
