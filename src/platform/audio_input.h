@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "platform/status.h"
 
 namespace mic {
 
@@ -54,9 +55,8 @@ class AudioEngine {
   virtual ~AudioEngine() = default;
   virtual AudioInputNode& inputNode() = 0;
   virtual void prepare() = 0;
-  // Starts capture. Returns the platform's description of the failure, or nothing when capture
-  // runs.
-  virtual std::optional<std::string> start() = 0;
+  // Starts capture: success when capture runs, or a failure carrying the platform's description.
+  virtual Status start() = 0;
   virtual bool isRunning() const = 0;
   // Ends capture; no tap call runs after it returns.
   virtual void stop() = 0;

@@ -161,8 +161,8 @@ void SpeechSession::beginRecognition() {
     if (auto self = weak.lock()) self->onCaptureEnded();
   });
   engine_->prepare();
-  if (const auto error = engine_->start()) {
-    fail("microphone could not start: " + *error);
+  if (const Status started = engine_->start(); !started.ok()) {
+    fail("microphone could not start: " + started.message());
     return;
   }
 

@@ -31,11 +31,11 @@ bool FakeInputNode::deliver(const AudioPCMBuffer& buffer) {
   return true;
 }
 
-std::optional<std::string> FakeEngine::start() {
+Status FakeEngine::start() {
   ++startCount;
-  if (startError) return startError;
+  if (startError) return Status::failure(*startError);
   running = true;
-  return std::nullopt;
+  return {};
 }
 
 EmitFunction FakePlatform::recorder() {

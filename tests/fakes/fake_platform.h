@@ -63,7 +63,7 @@ class FakeEngine : public AudioEngine {
 
   AudioInputNode& inputNode() override { return node; }
   void prepare() override { ++prepareCount; }
-  std::optional<std::string> start() override;
+  Status start() override;
   bool isRunning() const override { return running; }
   void stop() override {
     ++stopCount;

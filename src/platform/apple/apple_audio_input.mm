@@ -208,8 +208,8 @@ class AppleAudioEngine final : public AudioEngine {
     }
   }
 
-  std::optional<std::string> start() override {
-    if (auto failure = node_.takeSetupFailure()) return failure;
+  Status start() override {
+    if (auto failure = node_.takeSetupFailure()) return Status::failure(*failure);
     setOpen(true);  // before starting, so the first buffers are not lost
     std::optional<std::string> failure;
     @autoreleasepool {
@@ -223,8 +223,9 @@ class AppleAudioEngine final : public AudioEngine {
         failure = describeException(exception);
       }
     }
-    if (failure) setOpen(false);
-    return failure;
+    if (!failure) return {};
+    setOpen(false);
+    return Status::failure(*failure);
   }
 
   bool isRunning() const override { return engine_.running; }

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/status.h"
 #include "platform/main_loop.h"
 #include "platform/mutex.h"
+#include "platform/status.h"
 
 namespace mic {
 

@@ -5,7 +5,7 @@
 
 #include "platform/audio_input.h"
 #include "platform/linux/capture/frame_collector.h"
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

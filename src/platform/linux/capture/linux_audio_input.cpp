@@ -23,7 +23,7 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
 
   AudioInputNode& inputNode() override { return *this; }
   void prepare() override { source(); }
-  std::optional<std::string> start() override;
+  Status start() override;
   bool isRunning() const override { return source_ && source_->isRunning(); }
   void stop() override {
     if (source_) source_->stop();
@@ -71,9 +71,9 @@ void LinuxAudioEngine::installTap(uint32_t bus, uint32_t bufferSize, AudioFormat
   tap_.install(std::move(block));
 }
 
-std::optional<std::string> LinuxAudioEngine::start() {
+Status LinuxAudioEngine::start() {
   CaptureSource& capture = source();
-  if (capture.isRunning()) return std::nullopt;
+  if (capture.isRunning()) return {};
   capture.stop();
   // The server or plughw converts when the tap asked for another format than the microphone's.
   AudioFormat format;
@@ -85,10 +85,7 @@ std::optional<std::string> LinuxAudioEngine::start() {
   collector_.emplace(
       format, tapFrames_,
       [this](const AudioPCMBuffer& buffer, const AudioTime& when) { tap_.deliver(buffer, when); });
-  if (Status started = capture.start(format, *collector_, captureEnded_); !started.ok()) {
-    return started.message();
-  }
-  return std::nullopt;
+  return capture.start(format, *collector_, captureEnded_);
 }
 
 class LinuxAudioInputService final : public AudioInputService {

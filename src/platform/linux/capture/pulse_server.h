@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/audio_input.h"
-#include "platform/linux/status.h"
 #include "platform/mutex.h"
+#include "platform/status.h"
 
 namespace mic {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 // The vocabulary a binary trie language model ("Trie Language Model" header) ends in: a length,
 // then exactly as many NUL-terminated words as it counts unigrams. The library reads those words

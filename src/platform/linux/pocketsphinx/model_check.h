@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/linux/pocketsphinx/model_locator.h"
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 // The model definition (mdef): the phones and the senones of an acoustic model, in the binary
 // ("BMDF") or the text ("0.3") form. The library reads the binary tables by the counts in their

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 // Reading a model file without trusting it: the library believes the counts in a file's header and
 // reads past the end of a damaged one, so the checks of each format read through these, which

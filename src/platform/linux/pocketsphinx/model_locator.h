@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

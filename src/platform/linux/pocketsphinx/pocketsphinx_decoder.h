@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/linux/pocketsphinx/model_locator.h"
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 struct ps_decoder_s;
 

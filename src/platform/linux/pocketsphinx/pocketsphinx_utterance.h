@@ -7,7 +7,7 @@
 
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 #include "platform/linux/recognition/decoder.h"
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

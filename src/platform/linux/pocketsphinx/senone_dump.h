@@ -4,7 +4,7 @@
 
 #include "platform/linux/pocketsphinx/model_definition.h"
 #include "platform/linux/pocketsphinx/sphinx_params.h"
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 // The senone dump (sendump): the mixture weights quantized to bytes, after a header of
 // length-prefixed strings. The library maps the file and walks it by counts of its own, sized by

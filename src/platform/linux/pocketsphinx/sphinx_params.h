@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 // The Sphinx-3 parameter files of an acoustic model: a text header up to "endhdr", a byte-order
 // mark, then counts and 32-bit floats, and a checksum when the header promises one. The library

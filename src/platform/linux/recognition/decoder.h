@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

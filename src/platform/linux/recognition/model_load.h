@@ -9,8 +9,8 @@
 #include "platform/linux/recognition/decoder.h"
 #include "platform/linux/recognition/display_text.h"
 #include "platform/linux/recognition/speech_model.h"
-#include "platform/linux/status.h"
 #include "platform/mutex.h"
+#include "platform/status.h"
 
 namespace mic {
 

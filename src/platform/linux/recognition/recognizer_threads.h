@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "platform/linux/status.h"
 #include "platform/mutex.h"
+#include "platform/status.h"
 
 namespace mic {
 

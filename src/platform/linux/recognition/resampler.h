@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 struct soxr;
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/linux/recognition/decoder.h"
-#include "platform/linux/status.h"
+#include "platform/status.h"
 
 namespace mic {
 

@@ -6,7 +6,8 @@
 
 namespace mic {
 
-// How every seam of the Linux backend reports its outcome: success, or a failure that carries the
+// How every seam reports its outcome (the audio engine's start on both platforms, everything below
+// the Linux backend's interfaces): success, or a failure that carries the
 // sentence saying why. The sentence is the platform's description of the failure and ends up,
 // unchanged, in an "error" line, so it is never dropped on the way up.
 class [[nodiscard]] Status {
