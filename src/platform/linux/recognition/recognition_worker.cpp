@@ -55,7 +55,8 @@ void runRecognitionWorker(const std::shared_ptr<RecognitionTaskState>& state) {
 
   Feeder feeder(*decoder);
   if (auto status = decoder->start(); !status.ok()) return state->fail(status.message());
-  std::string reported;
+  std::string heard;     // the decoder's words last formatted
+  std::string reported;  // their display text, last reported
   AudioChunk chunk;
   for (;;) {
     switch (state->audio->pop(chunk)) {
@@ -70,9 +71,10 @@ void runRecognitionWorker(const std::shared_ptr<RecognitionTaskState>& state) {
       case AudioQueue::Wait::chunk:
         if (Status fed = feeder.feed(chunk); !fed.ok()) return state->fail(fed.message());
         if (state->cancelled) return;
-        if (state->reportPartials) {
-          std::string text = displayText.format(decoder->hypothesis());
-          if (text != reported) {
+        // Formatted only when the words change; different words can still read the same.
+        if (state->reportPartials && decoder->hypothesis() != heard) {
+          heard = decoder->hypothesis();
+          if (std::string text = displayText.format(heard); text != reported) {
             reported = std::move(text);
             state->succeed(reported, false);
           }
