@@ -14,15 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A model tree in a temporary directory, with models that look complete to the locator.
-class ModelTree : public ::testing::Test {
+class ModelTree : public model_fixture::TempDir {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/mic-models-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    root_ = dir;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   static void write(const fs::path& path, const std::string& content) {
     model_fixture::write(path, content);
   }
@@ -38,8 +31,6 @@ class ModelTree : public ::testing::Test {
     if (!model) return std::nullopt;
     return model->name;
   }
-
-  fs::path root_;
 };
 
 TEST_F(ModelTree, IdentifiersNamingTheInstalledModel) {
