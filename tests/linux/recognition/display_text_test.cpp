@@ -41,6 +41,7 @@ TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
       {"call five five five one two one two", "Call five five five one two one two"},
       {"my number is nine one one", "My number is nine one one"},
       {"set an alarm for seven thirty tomorrow", "Set an alarm for seven thirty tomorrow"},
+      {"a hundred point zero twentieth", "A hundred point zero twentieth"},
       // Money and percent, even with small numbers.
       {"it costs twenty dollars", "It costs $20"},
       {"five dollars and fifty cents", "$5.50"},

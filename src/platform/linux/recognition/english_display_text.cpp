@@ -292,7 +292,8 @@ class Formatter {
   // Number words right after a parsed run mean digits read one by one, a phone number or a pair
   // form out of place: the whole run stays as spoken.
   size_t copyRun(size_t i) {
-    size_t end = i;
+    // "a hundred ..." copies its "a" too, or the rest would read as a number the next time.
+    size_t end = at(i) == "a" ? i + 1 : i;
     while (end < w_.size() && (isNumberWord(w_[end]) || w_[end] == "oh" || w_[end] == "point" ||
                                (w_[end] == "and" && isNumberWord(at(end + 1))))) {
       ++end;
