@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <memory>
+#include <numbers>
 #include <random>
 #include <thread>
 #include <vector>
@@ -24,18 +26,39 @@ namespace {
 const bool kAllocatorAsInTheProgram = (mic::useLargePagesForModel(), true);
 
 constexpr uint32_t kFrames = 1024;
+constexpr double kPi = std::numbers::pi;
 
-// Speech-like enough to keep the search busy and producing words: a third of a second of noise,
-// then as long of near silence, over and over.
-std::vector<mic::testing::FakeBuffer> noisyBursts(const mic::AudioFormat& format) {
+// Speech-like enough to keep the search busy and producing words: a buzzing voice (harmonics of a
+// wandering pitch, a formant that comes and goes four times a second) for a third of a second, then
+// as long of faint noise, over and over. Plain noise gives the search no word at all, and then
+// nothing shows that the model has loaded.
+std::vector<mic::testing::FakeBuffer> voicedBursts(const mic::AudioFormat& format) {
   std::mt19937 random(42);
-  std::normal_distribution<float> noise(0.0f, 0.1f);
+  std::normal_distribution<float> noise(0.0f, 0.01f);
   std::vector<mic::testing::FakeBuffer> buffers;
   const int perBurst = std::max(1, static_cast<int>(format.sampleRate / 3 / kFrames));
+  double phase = 0;
+  uint64_t n = 0;
   for (int b = 0; b < 2 * perBurst; ++b) {
-    const float gain = b < perBurst ? 1.0f : 0.01f;
     std::vector<float> samples(kFrames * format.channelCount);
-    for (float& sample : samples) sample = noise(random) * gain;
+    for (uint32_t f = 0; f < kFrames; ++f, ++n) {
+      const double t = n / format.sampleRate;
+      const double pitch = 120 + 30 * std::sin(2 * kPi * 1.3 * t);
+      phase += 2 * kPi * pitch / format.sampleRate;
+      const double formant = 1 + std::sin(2 * kPi * 4 * t);
+      double voice = 0;
+      for (int h = 1; h <= 20; ++h) {
+        const double hz = h * pitch;
+        const double shape = 1.0 / h * (1 + formant * std::exp(-std::pow((hz - 700) / 300, 2)) * 4);
+        voice += shape * std::sin(h * phase);
+      }
+      const float gain = b < perBurst ? 0.05f : 0.0f;
+      const double syllables = std::abs(std::sin(2 * kPi * 2 * t));  // four a second
+      for (uint32_t c = 0; c < format.channelCount; ++c) {
+        samples[f * format.channelCount + c] =
+            static_cast<float>(voice * gain * syllables) + noise(random);
+      }
+    }
     buffers.emplace_back(format, std::move(samples));
   }
   return buffers;
@@ -104,7 +127,7 @@ mic::AudioFormat formatOf(const benchmark::State& state) {
 // while the audio thread keeps appending.
 void BM_AppendWhileDecoding(benchmark::State& state) {
   const mic::AudioFormat format = formatOf(state);
-  const auto buffers = noisyBursts(format);
+  const auto buffers = voicedBursts(format);
   Recognition recognition;
   if (!recognition.start()) return state.SkipWithError("no en-US model installed");
   const int backlog = static_cast<int>(8 * format.sampleRate / kFrames);  // 8 s of audio
@@ -123,7 +146,7 @@ BENCHMARK(BM_AppendWhileDecoding)->Args({16000, 1})->Args({48000, 2})->Iteration
 // Capture starts while the model is still loading: appends must not wait for the load either.
 void BM_AppendWhileModelLoads(benchmark::State& state) {
   const mic::AudioFormat format = formatOf(state);
-  const auto buffers = noisyBursts(format);
+  const auto buffers = voicedBursts(format);
   Recognition recognition;
   if (!recognition.start()) return state.SkipWithError("no en-US model installed");
   appendAndTime(state, recognition, buffers);
