@@ -14,6 +14,7 @@ pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_get_variable(POCKETSPHINX_MODEL_DIR pocketsphinx modeldir)
 
 add_library(mic_linux_platform STATIC
+  src/platform/linux/bounded_file.cpp
   src/platform/linux/detached_thread.cpp
   src/platform/linux/large_pages.cpp
   src/platform/linux/linux_platform.cpp

@@ -1,48 +1,6 @@
 #include "platform/linux/pocketsphinx/model_file_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace mic::model_files {
-
-File::File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-  struct stat st {};
-  if (fd_ < 0) {
-    status_ = damage(errno == ENOENT ? "missing" : std::strerror(errno));
-  } else if (::fstat(fd_, &st) != 0) {
-    status_ = damage(std::strerror(errno));
-  } else if (!S_ISREG(st.st_mode)) {
-    status_ = damage("not a regular file");
-  } else if (static_cast<uint64_t>(st.st_size) > kLargestFile) {
-    status_ = damage("larger than any model file");
-  } else if (st.st_size == 0) {
-    status_ = damage("empty");
-  } else {
-    size_ = static_cast<uint64_t>(st.st_size);
-  }
-}
-
-File::~File() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-Result<std::string> File::read(uint64_t offset, uint64_t length) const {
-  if (!status_.ok()) return status_;
-  if (offset > size_ || length > size_ - offset) return damage(kShort);
-  std::string bytes(length, '\0');
-  uint64_t done = 0;
-  while (done < length) {
-    const ssize_t n =
-        ::pread(fd_, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0) return damage(std::strerror(errno));
-    if (n == 0) return damage(kShort);
-    done += static_cast<uint64_t>(n);
-  }
-  return bytes;
-}
 
 std::optional<uint64_t> product(std::initializer_list<int64_t> factors) {
   uint64_t result = 1;

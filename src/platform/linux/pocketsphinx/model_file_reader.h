@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/linux/bounded_file.h"
 #include "platform/status.h"
 
 // Reading a model file without trusting it: the library believes the counts in a file's header and
@@ -23,26 +24,11 @@ inline constexpr uint64_t kLargestFile = uint64_t{1} << 32;
 inline Status damage(std::string what) { return Status::failure(std::move(what)); }
 inline constexpr const char* kShort = "cut short";
 
-// A read-only, non-empty regular file, read by offset.
-class File {
+// A model file, read by offset within what is there.
+class File : public BoundedFile {
  public:
-  explicit File(const std::string& path);
-  ~File();
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
-  // Why the file cannot be read, if it cannot.
-  const Status& status() const { return status_; }
-  uint64_t size() const { return size_; }
-
-  // Exactly `length` bytes at `offset`; beyond the end the file is cut short.
-  Result<std::string> read(uint64_t offset, uint64_t length) const;
-  Result<std::string> readAll() const { return read(0, size_); }
-
- private:
-  int fd_;
-  uint64_t size_ = 0;
-  Status status_;
+  explicit File(const std::string& path)
+      : BoundedFile(path, kLargestFile, "larger than any model file") {}
 };
 
 // The same failure with the file's path in front.

@@ -1,13 +1,11 @@
 #include "platform/linux/recognition/display_text.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
+#include <cstdint>
 #include <string>
+#include <utility>
 
+#include "platform/linux/bounded_file.h"
 #include "platform/linux/recognition/english_display_text.h"
 
 namespace mic {
@@ -20,27 +18,12 @@ class PlainDisplayText final : public DisplayText {
 };
 
 // The list is about 1 MB; anything far larger is not the list we know and is left unread.
-constexpr off_t kMaxWordListBytes = 4 << 20;
+constexpr uint64_t kMaxWordListBytes = 4 << 20;
 
 // The whole file, or nothing: a missing or unreadable list only costs the proper-noun capitals.
 std::string readWordList(const char* path) {
-  std::string text;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxWordListBytes) {
-    text.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t got = read(fd, text.data() + done, text.size() - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      done += static_cast<size_t>(got);
-    }
-    text.resize(done);
-  }
-  close(fd);
-  return text;
+  auto text = BoundedFile(path, kMaxWordListBytes, "not the word list").readAll();
+  return text ? std::move(text).value() : std::string();
 }
 
 std::string languageOf(std::string_view locale) {
