@@ -501,24 +501,25 @@ constexpr std::array<std::string_view, 16> kAbbreviations = {
     "minn", "okla", "pkwy",  "robt", "sept", "thur", "thurs", "tues"};
 
 // A capitalised entry worth keeping: a name, not an abbreviation ("Jan", "Mon"), an acronym
-// ("NASA", "PhD") or a short entry that would capitalise a common word ("Hon", "Ta").
-bool isName(std::string_view entry) {
+// ("NASA", "PhD") or a short entry that would capitalise a common word ("Hon", "Ta"). Gives the
+// entry in lower case, its key, if it is one.
+std::optional<std::string> nameKey(std::string_view entry) {
   std::string_view base = entry;
   if (base.size() > 2 && base.substr(base.size() - 2) == "'s") base.remove_suffix(2);
-  if (base.size() < 4) return false;
+  if (base.size() < 4) return std::nullopt;
   for (size_t i = 0; i < base.size(); ++i) {
     const char c = base[i];
     const bool upper = c >= 'A' && c <= 'Z';
-    if (!upper && !(c >= 'a' && c <= 'z') && c != '\'') return false;
-    if (upper && i > 0 && base[i - 1] >= 'A' && base[i - 1] <= 'Z') return false;
+    if (!upper && !(c >= 'a' && c <= 'z') && c != '\'') return std::nullopt;
+    if (upper && i > 0 && base[i - 1] >= 'A' && base[i - 1] <= 'Z') return std::nullopt;
   }
-  if (base.back() < 'a' || base.back() > 'z') return false;
-  std::string lower(base);
+  if (base.back() < 'a' || base.back() > 'z') return std::nullopt;
+  std::string lower(entry);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (auto abbreviation : kAbbreviations) {
-    if (lower == abbreviation) return false;
+    if (std::string_view(lower).substr(0, base.size()) == abbreviation) return std::nullopt;
   }
-  return true;
+  return lower;
 }
 
 template <typename Visit>
@@ -538,10 +539,8 @@ void forEachLine(std::string_view text, Visit visit) {
 WordMap<std::string> properNounsOf(std::string_view wordList) {
   WordMap<std::string> nouns;
   forEachLine(wordList, [&](std::string_view line) {
-    if (line[0] < 'A' || line[0] > 'Z' || !isName(line)) return;
-    std::string lower(line);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    nouns.try_emplace(std::move(lower), line);
+    if (line[0] < 'A' || line[0] > 'Z') return;
+    if (auto key = nameKey(line)) nouns.try_emplace(std::move(*key), line);
   });
   forEachLine(wordList, [&](std::string_view line) {
     if (line[0] < 'a' || line[0] > 'z') return;
