@@ -31,6 +31,8 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/recognition/audio_queue.cpp
   src/platform/linux/recognition/display_text.cpp
   src/platform/linux/recognition/english_display_text.cpp
+  src/platform/linux/recognition/english_names.cpp
+  src/platform/linux/recognition/english_numbers.cpp
   src/platform/linux/recognition/model_load.cpp
   src/platform/linux/recognition/recognition_service.cpp
   src/platform/linux/recognition/recognition_worker.cpp
