@@ -10,16 +10,17 @@ namespace {
 
 // The words each rule turns on, and a few it must leave alone.
 constexpr std::string_view kWords[] = {
-    "zero",    "oh",     "one",     "two",       "three",     "four",     "five",     "seven",
-    "nine",    "ten",    "eleven",  "twelve",    "fifteen",   "nineteen", "twenty",   "thirty",
-    "forty",   "ninety", "hundred", "thousand",  "million",   "billion",  "first",    "second",
-    "third",   "ninth",  "tenth",   "twentieth", "hundredth", "a",        "and",      "point",
-    "dollars", "dollar", "cents",   "percent",   "per",       "cent",     "am",       "pm",
-    "a.m.",    "p.m.",   "m",       "m.",        "p",         "at",       "by",       "in",
-    "since",   "of",     "until",   "from",      "march",     "may",      "april",    "monday",
-    "i",       "i'm",    "new",     "york",      "paris",     "the",      "o'clock",  "no",
-    "six",     "eight",  "eighty",  "fourth",    "twelfth",   "july",     "till",     "after",
-    "a.",      "p.",     "a.m",     "pm.",       "sixteen",   "for",      "monday's", "mcdonald"};
+    "zero",    "oh",      "one",      "two",       "three",     "four",     "five",     "seven",
+    "nine",    "ten",     "eleven",   "twelve",    "fifteen",   "nineteen", "twenty",   "thirty",
+    "forty",   "ninety",  "hundred",  "thousand",  "million",   "billion",  "first",    "second",
+    "third",   "ninth",   "tenth",    "twentieth", "hundredth", "a",        "and",      "point",
+    "dollars", "dollar",  "cents",    "percent",   "per",       "cent",     "am",       "pm",
+    "a.m.",    "p.m.",    "m",        "m.",        "p",         "at",       "by",       "in",
+    "since",   "of",      "until",    "from",      "march",     "may",      "april",    "monday",
+    "i",       "i'm",     "new",      "york",      "paris",     "the",      "o'clock",  "no",
+    "six",     "eight",   "eighty",   "fourth",    "twelfth",   "july",     "till",     "after",
+    "a.",      "p.",      "a.m",      "pm.",       "sixteen",   "for",      "monday's", "mcdonald",
+    "august",  "sixties", "nineties", "twenties",  "tens",      "hundreds", "late",     "go"};
 
 }  // namespace
 

@@ -14,8 +14,8 @@ namespace {
 // Entries as wamerican has them: names only capitalised, words listed both ways, and the
 // abbreviations, acronyms and short entries the formatter must not take for names.
 constexpr const char* kWordList =
-    "April\nBill\nEnglish\nHon\nI'm\nJan\nMay\nMcDonald\nMonday\nMonday's\nNASA\nParis\nPhD\n"
-    "Sept\nYork\nbill\nhon\ni\nmarch\nMarch\nmay\nparis's\nwill\nWill\n";
+    "April\nAugust\nBill\nEnglish\nHon\nI'm\nJan\nMay\nMcDonald\nMonday\nMonday's\nNASA\nParis\n"
+    "PhD\nSept\nYork\naugust\nbill\nhon\ni\nmarch\nMarch\nmay\nparis's\nwill\nWill\n";
 
 TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
   const auto english = makeEnglishDisplayText(kWordList);
@@ -27,6 +27,11 @@ TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
       {"lunch at mcdonald with the hon", "Lunch at McDonald with the hon"},
       {"we may pay the bill in march", "We may pay the bill in march"},
       {"nasa and sept and jan", "Nasa and sept and jan"},
+      // A month that is also a word, only where a day or a year makes it the month.
+      {"we met in august two thousand and ten", "We met in August 2010"},
+      {"the twenty third of march or the fifth of may", "The 23rd of March or the fifth of May"},
+      {"you may go as we march on in an august body",
+       "You may go as we march on in an august body"},
       // Numbers from ten up; zero to nine and "a hundred" alone stay words.
       {"set a timer for twenty five minutes", "Set a timer for 25 minutes"},
       {"one hundred and twenty people", "120 people"},
@@ -49,6 +54,8 @@ TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
       {"one dollar and five cents", "$1.05"},
       {"fifty percent of five percent", "50% of 5%"},
       {"fifty cents", "50 cents"},
+      {"i need a hundred dollars for a hundred people", "I need $100 for a hundred people"},
+      {"a thousand dollars a million dollars a hundred percent", "$1000 $1,000,000 100%"},
       // a.m. and p.m. in every spelling the recognizer gives, after a time or an hour.
       {"remind me at three thirty p m", "Remind me at 3:30 PM"},
       {"wake me up at seven fifteen a m.", "Wake me up at 7:15 AM"},
@@ -66,6 +73,9 @@ TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
       {"since twenty twenty", "Since 2020"},
       {"april nineteen oh five", "April 1905"},
       {"nineteen eighty four was a book", "Nineteen eighty four was a book"},
+      // Decades likewise, and a decade out of place stays whole.
+      {"in the nineteen sixties and the late eighteen hundreds", "In the 1960s and the late 1800s"},
+      {"nineteen sixties music", "Nineteen sixties music"},
       // Ordinals from tenth up; a month and its day.
       {"the twenty first century", "The 21st century"},
       {"first of all the tenth and the one hundred and third",

@@ -17,7 +17,8 @@ namespace mic {
 namespace english {
 namespace {
 
-// Words after which "three thirty" is a time of day, and "nineteen eighty four" a year.
+// Words after which "three thirty" is a time of day, and "nineteen eighty four" a year; after
+// these and the, early, mid or late, "nineteen sixties" is a decade.
 bool isTimeContext(std::string_view word) {
   return isOneOf(word, {"at", "by", "until", "till", "before", "after", "around", "from"});
 }
@@ -47,9 +48,16 @@ class Formatter {
     const std::string_view before = w_[i - 1];
     const bool afterMonth = std::exchange(yearMayFollow_, false);
     if (isMonth(w_[i])) return month(i);
-    if (auto time = numbers_.time(i, isTimeContext(before))) return write(i, *time);
-    if (isYearContext(before) || afterMonth) {
+    // A time without AM or PM needs a word that asks for one.
+    if (auto time = numbers_.time(i); time && (time->meridiem || isTimeContext(before))) {
+      return write(i, *time);
+    }
+    const bool yearContext = isYearContext(before);
+    if (yearContext || afterMonth) {
       if (auto year = numbers_.year(i)) return write(i, *year);
+    }
+    if (yearContext || isOneOf(before, {"the", "early", "mid", "late"})) {
+      if (auto decade = numbers_.decade(i)) return write(i, *decade);
     }
     return write(i, numbers_.number(i));
   }
@@ -62,8 +70,23 @@ class Formatter {
       emit(std::to_string(day->value));
       return day->end;
     }
-    copy(w_[i]);
+    if (isDateMonth(i)) {
+      emit(capitalised(w_[i]));
+    } else {
+      copy(w_[i]);
+    }
     return i + 1;
+  }
+
+  // May, March and August are words too ("you may go"): the month only beside a year ("august
+  // nineteen ninety"), after a day and "of" ("the 23rd of March"), or after in, since or until
+  // with a year to follow ("in august two thousand and ten", "since may of two thousand").
+  bool isDateMonth(size_t i) const {
+    if (numbers_.year(i + 1)) return numbers_.isDate(i + 1);
+    const std::string_view before = w_[i - 1];
+    if (before == "of") return out_.size() >= 2 && isDay(out_[out_.size() - 2]);
+    if (!isOneOf(before, {"in", "since", "until"})) return false;
+    return numbers_.isDate(w_[i + 1] == "of" ? i + 2 : i + 1);
   }
 
   size_t write(size_t i, const Reading& reading) {

@@ -1,13 +1,15 @@
 #include "platform/linux/recognition/english_numbers.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <utility>
 
 namespace mic::english {
 namespace {
 
-enum class Kind { none, unit, teen, tens, scale };
+// decade: "sixties", "tens", "hundreds", the last word of a decade said as a year.
+enum class Kind { none, unit, teen, tens, scale, decade };
 
 struct NumberWord {
   Kind kind = Kind::none;
@@ -39,10 +41,15 @@ const WordMap<NumberWord>& numberWords() {
       map[teens[i]] = {Kind::teen, 10 + i, false};
       map[teenOrdinals[i]] = {Kind::teen, 10 + i, true};
     }
+    const std::array<const char*, 8> decades = {"twenties", "thirties",  "forties",  "fifties",
+                                                "sixties",  "seventies", "eighties", "nineties"};
     for (int i = 0; i < 8; ++i) {
       map[tens[i]] = {Kind::tens, 20 + 10 * i, false};
       map[tensOrdinals[i]] = {Kind::tens, 20 + 10 * i, true};
+      map[decades[i]] = {Kind::decade, 20 + 10 * i, false};
     }
+    map["tens"] = {Kind::decade, 10, false};
+    map["hundreds"] = {Kind::decade, 0, false};
     const std::array<std::pair<const char*, int64_t>, 4> scales = {
         {{"hundred", 100}, {"thousand", 1000}, {"million", 1000000}, {"billion", 1000000000}}};
     for (const auto& [name, value] : scales) {
@@ -106,18 +113,31 @@ std::string digits(int64_t value) {
   return text;
 }
 
-std::string ordinal(int64_t value) {
+std::string_view ordinalSuffix(int64_t value) {
   const int64_t last2 = value % 100;
   const int64_t last = value % 10;
-  const char* suffix = "th";
-  if (last2 < 11 || last2 > 13)
-    suffix = last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
-  return digits(value) + suffix;
+  if (last2 >= 11 && last2 <= 13) return "th";
+  return last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+}
+
+std::string ordinal(int64_t value) {
+  std::string text = digits(value);
+  text += ordinalSuffix(value);
+  return text;
 }
 
 }  // namespace
 
 bool isNumberWord(std::string_view word) { return numberWord(word).kind != Kind::none; }
+
+bool isDay(std::string_view word) {
+  const NumberWord spoken = numberWord(word);
+  if (spoken.ordinal) return spoken.kind != Kind::scale && spoken.value <= 31;
+  int value = 0;
+  const auto [rest, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+  const std::string_view suffix(rest, word.data() + word.size() - rest);
+  return error == std::errc() && value >= 1 && value <= 31 && suffix == ordinalSuffix(value);
+}
 
 // One to nineteen, or twenty to ninety-nine in one or two words; ordinals end the number.
 std::optional<Number> NumberReader::small(size_t i) const {
@@ -226,20 +246,30 @@ std::optional<Number> NumberReader::yearInPairs(size_t i) const {
 }
 
 // A year, and nothing more, in either form: "nineteen seventy six", "two thousand and nine".
-bool NumberReader::isYear(size_t i) const {
-  if (auto year = yearInPairs(i); year && !isNumberWord(w_[year->end])) return true;
+// Gives where it ends.
+std::optional<size_t> NumberReader::yearEnd(size_t i) const {
+  if (auto year = yearInPairs(i); year && !isNumberWord(w_[year->end])) return year->end;
   auto number = cardinal(i);
-  return number && !number->ordinal && !number->startsWithA && number->value >= 1000 &&
-         number->value < 3000 && !isNumberWord(w_[number->end]);
+  if (!number || number->ordinal || number->startsWithA || number->value < 1000 ||
+      number->value >= 3000 || isNumberWord(w_[number->end])) {
+    return std::nullopt;
+  }
+  return number->end;
 }
 
-std::optional<Reading> NumberReader::time(size_t i, bool timeContext) const {
+bool NumberReader::isYear(size_t i) const { return yearEnd(i).has_value(); }
+
+bool NumberReader::isDate(size_t i) const {
+  auto end = yearEnd(i);
+  return end && !isOneOf(w_[*end], {"dollars", "dollar", "percent", "per", "cents", "cent"});
+}
+
+std::optional<Reading> NumberReader::time(size_t i) const {
   auto h = hour(w_[i]);
   if (!h) return std::nullopt;
   auto m = minutes(i + 1);
   if (!m || isNumberWord(w_[m->end])) return std::nullopt;
   auto ampm = meridiem(w_, m->end);
-  if (!timeContext && !ampm) return std::nullopt;
   char text[16];
   std::snprintf(text, sizeof text, "%d:%02d", *h, static_cast<int>(m->value));
   if (!ampm) return Reading{m->end, text};
@@ -250,6 +280,15 @@ std::optional<Reading> NumberReader::year(size_t i) const {
   auto year = yearInPairs(i);
   if (!year || isNumberWord(w_[year->end])) return std::nullopt;
   return Reading{year->end, std::to_string(year->value)};
+}
+
+std::optional<Reading> NumberReader::decade(size_t i) const {
+  const NumberWord century = numberWord(w_[i]);
+  const bool teen = century.kind == Kind::teen && century.value >= 11;
+  if (century.ordinal || !(teen || w_[i] == "twenty")) return std::nullopt;
+  const NumberWord decade = numberWord(w_[i + 1]);
+  if (decade.kind != Kind::decade || isNumberWord(w_[i + 2])) return std::nullopt;
+  return Reading{i + 2, std::to_string(century.value * 100 + decade.value) + "s"};
 }
 
 std::optional<Number> NumberReader::day(size_t i) const {
@@ -295,7 +334,7 @@ bool NumberReader::addFraction(Reading& reading) const {
 }
 
 // "$5", "$5.50": "five dollars and fifty cents", "five dollars fifty".
-Reading NumberReader::money(Reading reading, bool decimal) const {
+void NumberReader::money(Reading& reading, bool decimal) const {
   const size_t end = reading.end + 1;  // past "dollars"
   reading.end = end;
   if (!decimal) {
@@ -312,29 +351,29 @@ Reading NumberReader::money(Reading reading, bool decimal) const {
       }
     }
   }
-  reading.text = "$" + reading.text;
-  return reading;
+  reading.text.insert(reading.text.begin(), '$');
 }
 
-// Money, percent, cents and a.m./p.m. after a number: these take digits even below ten.
-std::optional<Reading> NumberReader::withUnit(size_t i, const Number& number, Reading reading,
-                                              bool decimal) const {
+// Money, percent, cents and a.m./p.m. after a number: these take digits even below ten. Says
+// whether a unit followed, and adds it to the reading.
+bool NumberReader::withUnit(size_t i, const Number& number, Reading& reading, bool decimal) const {
   const std::string_view unit = w_[reading.end];
-  if (unit == "dollars" || unit == "dollar") return money(std::move(reading), decimal);
+  if (unit == "dollars" || unit == "dollar") {
+    money(reading, decimal);
+    return true;
+  }
   if (unit == "percent" || (unit == "per" && w_[reading.end + 1] == "cent")) {
     reading.text += '%';
     reading.end += unit == "per" ? 2 : 1;
-    return reading;
+    return true;
   }
-  if (unit == "cents" || unit == "cent") return reading;
-  if (!decimal && number.value >= 1 && number.value <= 12 && reading.end == i + 1) {
-    if (auto ampm = meridiem(w_, reading.end)) {
-      reading.end = ampm->end;
-      reading.meridiem = ampm->text;
-      return reading;
-    }
-  }
-  return std::nullopt;
+  if (unit == "cents" || unit == "cent") return true;
+  if (decimal || number.value < 1 || number.value > 12 || reading.end != i + 1) return false;
+  auto ampm = meridiem(w_, reading.end);
+  if (!ampm) return false;
+  reading.end = ampm->end;
+  reading.meridiem = ampm->text;
+  return true;
 }
 
 Reading NumberReader::number(size_t i) const {
@@ -344,9 +383,7 @@ Reading NumberReader::number(size_t i) const {
   Reading reading{number->end, number->ordinal ? ordinal(number->value) : digits(number->value)};
   const bool decimal = !number->ordinal && addFraction(reading);
   if (isNumberWord(w_[reading.end])) return Reading{spokenRun(i)};
-  if (!number->ordinal && !number->startsWithA) {
-    if (auto amount = withUnit(i, *number, reading, decimal)) return std::move(*amount);
-  }
+  if (!number->ordinal && withUnit(i, *number, reading, decimal)) return reading;
   const bool alone = number->startsWithA && reading.end == i + 2;
   if (decimal || (number->value >= 10 && !alone)) return reading;
   return Reading{i + 1};

@@ -14,6 +14,9 @@ namespace mic::english {
 
 bool isNumberWord(std::string_view word);
 
+// A day of the month as an ordinal, said ("third", "twentieth") or written ("23rd").
+bool isDay(std::string_view word);
+
 // A parsed run of number words, ending before word `end`.
 struct Number {
   int64_t value = 0;
@@ -35,15 +38,19 @@ class NumberReader {
  public:
   explicit NumberReader(Words words) : w_(words) {}
 
-  // "three thirty" as 3:30 where `timeContext` (the word before asks for a time), any time before
-  // a.m. or p.m.: "nine oh five am".
-  std::optional<Reading> time(size_t i, bool timeContext) const;
+  // A time of day, "three thirty" as 3:30, with its AM or PM if said: "nine oh five am".
+  std::optional<Reading> time(size_t i) const;
   // A year said in pairs, where the words before ask for one: "nineteen eighty four", 1984.
   std::optional<Reading> year(size_t i) const;
+  // A decade said as a year, where the words before ask for one: "nineteen sixties", 1960s.
+  std::optional<Reading> decade(size_t i) const;
   // Whatever number starts at word i, with its unit; or the words to keep as spoken, at least one.
   Reading number(size_t i) const;
   // A day of the month, after its month: "third", "twenty second"; a year may follow.
   std::optional<Number> day(size_t i) const;
+  // A year that dates something starts at word i: "two thousand and ten", not "two thousand
+  // dollars".
+  bool isDate(size_t i) const;
 
  private:
   std::optional<Number> small(size_t i) const;
@@ -51,12 +58,12 @@ class NumberReader {
   std::optional<Number> cardinal(size_t i) const;
   std::optional<Number> minutes(size_t i) const;
   std::optional<Number> yearInPairs(size_t i) const;
+  std::optional<size_t> yearEnd(size_t i) const;
   bool isYear(size_t i) const;
   size_t spokenRun(size_t i) const;
   bool addFraction(Reading& reading) const;
-  std::optional<Reading> withUnit(size_t i, const Number& number, Reading reading,
-                                  bool decimal) const;
-  Reading money(Reading reading, bool decimal) const;
+  bool withUnit(size_t i, const Number& number, Reading& reading, bool decimal) const;
+  void money(Reading& reading, bool decimal) const;
 
   Words w_;
 };
