@@ -14,7 +14,8 @@ std::string joined(const std::string& before, const std::string& after) {
 bool TranscriptJoin::startsNewStretch(const StretchResult& result) const {
   if (current_.empty()) return false;
   if (result.span && currentSpan_) return result.span->start >= currentSpan_->end;
-  return currentClosed_ && result.text != current_;
+  // Without timing, a recognizer that kept its text after closing a stretch is still growing it.
+  return currentClosed_ && !result.text.starts_with(current_);
 }
 
 const std::string& TranscriptJoin::update(const StretchResult& result) {

@@ -24,9 +24,9 @@ struct StretchResult {
 // The whole transcript so far from a recognizer that starts its text over at pauses: each
 // stretch's text is kept once the next one starts, and the last reading of the current stretch
 // follows it. A new reading starts a new stretch when its words begin where the current one's
-// ended or later; without timing, when the current one was closed and the reading is not merely
-// that same text again (a recognizer may repeat a closed stretch as its final result). Anything
-// else revises the current stretch.
+// ended or later; without timing, when the current one was closed and the reading does not begin
+// with its text (a recognizer may repeat a closed stretch as its final result, or keep its text
+// and go on). Anything else revises the current stretch.
 class TranscriptJoin {
  public:
   // Returns the whole transcript so far.
