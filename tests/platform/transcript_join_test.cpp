@@ -64,7 +64,8 @@ const std::vector<JoinCase> kCases = {
       {timed("", 18, 20, true), "turn on"},
       {timed("lights", 20, 25), "turn on lights"}}},
     {"a recognizer that keeps its text after closing a stretch goes on growing it",
-     {{untimed("turn on", true), "turn on"}, {untimed("turn on the lights"), "turn on the lights"}}},
+     {{untimed("turn on", true), "turn on"},
+      {untimed("turn on the lights"), "turn on the lights"}}},
     {"timing decides over repeated words",
      {{timed("yes", 0, 4, true), "yes"}, {timed("yes", 4, 8), "yes yes"}}},
 };

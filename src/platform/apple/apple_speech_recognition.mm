@@ -77,8 +77,8 @@ void reportRecognition(const RecognitionResultHandler& handler, TaskTranscript& 
                        SFSpeechRecognitionResult* _Nullable result, NSError* _Nullable error) {
   std::optional<RecognitionResult> converted;
   if (result != nil) {
-    const StretchResult stretch{toStdString(result.bestTranscription.formattedString),
-                                std::nullopt, result.speechRecognitionMetadata != nil};
+    const StretchResult stretch{toStdString(result.bestTranscription.formattedString), std::nullopt,
+                                result.speechRecognitionMetadata != nil};
     std::lock_guard lock(transcript.mutex);
     converted = RecognitionResult{transcript.join.update(stretch), result.isFinal != NO};
   }
