@@ -1,6 +1,7 @@
 #include "platform/relaunch.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <sys/wait.h>
 
 namespace mic {
@@ -27,6 +28,32 @@ int superviseChild(ChildWatch& child) {
         return 128 + event.value;
     }
   }
+}
+
+std::optional<pid_t> startWatchedChild(const char* path, char* const* argv, char* const* envp,
+                                       const std::function<bool(posix_spawnattr_t*)>& prepare) {
+  // SIGCHLD may come ignored from whoever started the program, which would leave no child to wait
+  // for.
+  ::signal(SIGCHLD, SIG_DFL);
+  sigset_t waited = forwardedSignals();
+  sigaddset(&waited, SIGCHLD);
+  sigset_t original;
+  ::pthread_sigmask(SIG_BLOCK, &waited, &original);
+  posix_spawnattr_t attributes;
+  bool started = ::posix_spawnattr_init(&attributes) == 0;
+  pid_t child = 0;
+  if (started) {
+    started = ::posix_spawnattr_setsigmask(&attributes, &original) == 0 &&
+              ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK) == 0 &&
+              (!prepare || prepare(&attributes)) &&
+              ::posix_spawn(&child, path, nullptr, &attributes, argv, envp) == 0;
+    ::posix_spawnattr_destroy(&attributes);
+  }
+  if (!started) {
+    ::pthread_sigmask(SIG_SETMASK, &original, nullptr);
+    return std::nullopt;
+  }
+  return child;
 }
 
 ChildWatch::Event SignalChildWatch::next() {

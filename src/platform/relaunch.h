@@ -1,8 +1,10 @@
 #pragma once
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 
 namespace mic {
@@ -45,8 +47,14 @@ int superviseChild(ChildWatch& child);
 // The signals a first process passes on: SIGINT, SIGTERM and SIGHUP.
 sigset_t forwardedSignals();
 
-// The real watch: sigwait on the forwarded signals and SIGCHLD, which the caller blocked (with
-// pthread_sigmask) before starting the child and before any other thread exists.
+// Starts the child a SignalChildWatch waits for: blocks the forwarded signals and SIGCHLD in the
+// calling thread first, so that none is lost before the wait, and starts `path` with the signal
+// mask the caller had. `prepare` may add to the spawn's attributes, false when it cannot. Call it
+// before any other thread exists. On failure the mask is as it was and nothing is returned.
+std::optional<pid_t> startWatchedChild(const char* path, char* const* argv, char* const* envp,
+                                       const std::function<bool(posix_spawnattr_t*)>& prepare);
+
+// The real watch: sigwait on the forwarded signals and SIGCHLD, which startWatchedChild blocked.
 class SignalChildWatch final : public ChildWatch {
  public:
   explicit SignalChildWatch(pid_t child) : child_(child) {}

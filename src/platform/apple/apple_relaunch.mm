@@ -1,7 +1,5 @@
 #include <dlfcn.h>
 #include <mach-o/dyld.h>
-#include <pthread.h>
-#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 
@@ -50,32 +48,15 @@ std::optional<int> relaunchAsOwnResponsibleProcess(char** argv) {
   const std::string path = executablePath();
   if (path.empty()) return std::nullopt;
 
-  // Blocked before the copy exists, so that none is lost before the wait; the copy starts with the
-  // mask the program was started with. SIGCHLD may come ignored from the caller, which would
-  // leave nothing to wait for.
-  ::signal(SIGCHLD, SIG_DFL);
-  sigset_t waited = forwardedSignals();
-  sigaddset(&waited, SIGCHLD);
-  sigset_t original;
-  ::pthread_sigmask(SIG_BLOCK, &waited, &original);
-
-  posix_spawnattr_t attributes;
-  bool started = ::posix_spawnattr_init(&attributes) == 0;
-  pid_t child = 0;
-  if (started) {
-    started = ::posix_spawnattr_setsigmask(&attributes, &original) == 0 &&
-              ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK) == 0 &&
-              setDisclaim(&attributes, true) == 0 && ::setenv(kRelaunchedMarker, "1", 1) == 0 &&
-              ::posix_spawn(&child, path.c_str(), nullptr, &attributes, argv, environ) == 0;
-    ::posix_spawnattr_destroy(&attributes);
-  }
-  if (!started) {
-    // Runs as it would have without the copy.
-    ::unsetenv(kRelaunchedMarker);
-    ::pthread_sigmask(SIG_SETMASK, &original, nullptr);
+  if (::setenv(kRelaunchedMarker, "1", 1) != 0) return std::nullopt;
+  const std::optional<pid_t> child = startWatchedChild(
+      path.c_str(), argv, environ,
+      [setDisclaim](posix_spawnattr_t* attributes) { return setDisclaim(attributes, true) == 0; });
+  if (!child) {
+    ::unsetenv(kRelaunchedMarker);  // runs as it would have without the copy
     return std::nullopt;
   }
-  SignalChildWatch watch(child);
+  SignalChildWatch watch(*child);
   return superviseChild(watch);
 }
 
