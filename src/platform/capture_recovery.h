@@ -31,7 +31,8 @@ class CaptureRecovery {
   };
 
   // Main thread, after the engine said its configuration changed. `capturing`: whether capture
-  // that start() began is still wanted (the session has not stopped it).
+  // that start() began is still wanted (the session has not stopped it). `tap` is the caller's
+  // own: the node's record of it goes when the tap is taken out.
   Outcome onConfigurationChange(AudioEngine& engine, const Tap& tap, bool capturing);
 
   // Any thread: a buffer arrived, so the last restart worked.

@@ -174,6 +174,7 @@ class AppleInputNode final : public AudioInputNode {
   }
 
   void removeTap(uint32_t bus) override {
+    if (installedTap_ && installedTap_->bus == bus) installedTap_.reset();
     @autoreleasepool {
       @try {
         [engine_.inputNode removeTapOnBus:bus];
@@ -254,14 +255,15 @@ class AppleAudioEngine final : public AudioEngine {
 
   // Main thread.
   void recoverFromChange() {
-    const std::optional<CaptureRecovery::Tap>& tap = node_.installedTap();
-    if (!tap) return;  // nothing was capturing
+    if (!node_.installedTap()) return;  // nothing was capturing
+    // A copy: the recovery takes the tap out before it puts it in again.
+    const CaptureRecovery::Tap tap = *node_.installedTap();
     bool capturing = false;
     {
       std::lock_guard lock(gate_->mutex);
       capturing = gate_->open;
     }
-    if (gate_->recovery.onConfigurationChange(*this, *tap, capturing) ==
+    if (gate_->recovery.onConfigurationChange(*this, tap, capturing) ==
         CaptureRecovery::Outcome::ended)
       endCapture();
   }
