@@ -56,7 +56,7 @@ target_compile_options(mic_linux_platform PUBLIC ${POCKETSPHINX_CFLAGS_OTHER})
 target_compile_definitions(mic_linux_platform PRIVATE
   MIC_POCKETSPHINX_MODEL_DIR="${POCKETSPHINX_MODEL_DIR}")
 target_link_libraries(mic_linux_platform PUBLIC
-  ${POCKETSPHINX_LINK_LIBRARIES} PkgConfig::SOXR PkgConfig::PULSE PkgConfig::ALSA Threads::Threads)
+  mic_platform_common ${POCKETSPHINX_LINK_LIBRARIES} PkgConfig::SOXR PkgConfig::PULSE PkgConfig::ALSA Threads::Threads)
 
 add_executable(mic-transcriber src/app/main.cpp)
 target_link_libraries(mic-transcriber PRIVATE mic_core mic_linux_platform)

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 #include <future>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -99,6 +100,22 @@ TEST(AppleMonotonicClockTest, CountsSecondsOnTheSteadyClock) {
   const double now = makeAppleMonotonicClock()->now();
   EXPECT_NEAR(now, steady, 1.0);
   EXPECT_GE(makeAppleMonotonicClock()->now(), now);
+}
+
+// libdispatch would end the process on an exception that leaves a block; the loop hands it to
+// run()'s caller instead, as the Linux loop does, and runs nothing after it.
+TEST_F(AppleMainLoopTest, AnExceptionInPostedWorkLeavesRunForItsCaller) {
+  bool ranAfter = false;
+  loop->post([] { throw std::runtime_error("out of something"); });
+  loop->post([&] { ranAfter = true; });
+  try {
+    loop->run();
+    ADD_FAILURE() << "run returned";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "out of something");
+  }
+  pumpMainRunLoopFor(0.2);
+  EXPECT_FALSE(ranAfter);
 }
 
 }  // namespace

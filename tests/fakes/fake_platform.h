@@ -72,6 +72,12 @@ class FakeEngine : public AudioEngine {
   void setCaptureEndedHandler(std::function<void()> handler) override {
     captureEnded = std::move(handler);
   }
+  // The audio hardware changed under a running engine: as AVAudioEngine does, it stops itself
+  // (unless `keepsRunning`) and its input now delivers `format`.
+  void changeConfiguration(AudioFormat format, bool keepsRunning = false) {
+    node.format = format;
+    running = running && keepsRunning;
+  }
   // Capture ends as a vanished microphone ends it: the engine stops by itself and says so.
   void endCapture() {
     running = false;

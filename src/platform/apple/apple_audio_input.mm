@@ -3,6 +3,7 @@
 #import <AVFoundation/AVFoundation.h>
 #import <Foundation/Foundation.h>
 
+#include <cmath>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "platform/apple/apple_strings.h"
+#include "platform/capture_recovery.h"
 
 namespace mic {
 namespace {
@@ -42,6 +44,8 @@ class NativeAudioBuffer final : public AudioPCMBuffer {
   AVAudioPCMBuffer* buffer_;
 };
 
+class AppleAudioEngine;
+
 // Shared by the engine, its node and the tap blocks AVFoundation keeps. Every tap call runs under
 // the mutex, so once removeTap or stop has taken it and closed the way, no call is running and
 // none will start: AVFoundation itself does not promise that.
@@ -50,34 +54,73 @@ struct TapGate {
   std::map<uint32_t, AudioTapBlock> blocks;  // one per bus
   bool open = false;                         // while the engine runs
   std::function<void()> captureEnded;        // taken by the first end of capture
+  // The format of the first buffer, which every later one is delivered in, and the converter
+  // from another input's format to it.
+  AVAudioFormat* _Nullable firstFormat = nil;
+  AVAudioConverter* _Nullable converter = nil;
+  CaptureRecovery recovery;  // synchronizes itself
+  // Main thread only: the engine, until it is destroyed.
+  AppleAudioEngine* _Nullable owner = nullptr;
 };
+
+// `buffer` in the first buffer's format, or nil when it cannot be converted. Apple documents
+// appendAudioPCMBuffer: only as taking audio "in a native format", not whether one request takes
+// buffers of a second format after a device change; so after such a change the buffers are
+// converted back here, and the request and the session go on seeing one format.
+AVAudioPCMBuffer* _Nullable inFirstFormat(TapGate& gate, AVAudioPCMBuffer* buffer) {
+  AVAudioFormat* format = buffer.format;
+  if (gate.firstFormat == nil) gate.firstFormat = format;
+  AVAudioFormat* first = gate.firstFormat;
+  if ([format isEqual:first]) return buffer;
+  if (gate.converter == nil || ![gate.converter.inputFormat isEqual:format])
+    gate.converter = [[AVAudioConverter alloc] initFromFormat:format toFormat:first];
+  AVAudioConverter* converter = gate.converter;
+  if (converter == nil) return nil;
+  const double frames = std::ceil(buffer.frameLength * first.sampleRate / format.sampleRate);
+  AVAudioPCMBuffer* converted =
+      [[AVAudioPCMBuffer alloc] initWithPCMFormat:first
+                                    frameCapacity:static_cast<AVAudioFrameCount>(frames) + 1];
+  if (converted == nil) return nil;
+  __block bool handedOver = false;
+  NSError* error = nil;
+  const AVAudioConverterOutputStatus status =
+      [converter convertToBuffer:converted
+                           error:&error
+              withInputFromBlock:^AVAudioBuffer* _Nullable(AVAudioPacketCount,
+                                                           AVAudioConverterInputStatus* outStatus) {
+                // One buffer a call: the converter keeps what it needs of it for the next one.
+                if (handedOver) {
+                  *outStatus = AVAudioConverterInputStatus_NoDataNow;
+                  return nil;
+                }
+                handedOver = true;
+                *outStatus = AVAudioConverterInputStatus_HaveData;
+                return buffer;
+              }];
+  if (status == AVAudioConverterOutputStatus_Error || converted.frameLength == 0) return nil;
+  return converted;
+}
 
 void deliverToTap(const std::weak_ptr<TapGate>& weakGate, uint32_t bus, AVAudioPCMBuffer* buffer,
                   AVAudioTime* when) {
   const std::shared_ptr<TapGate> gate = weakGate.lock();
   if (!gate) return;
   @autoreleasepool {
-    const NativeAudioBuffer wrapped(buffer);
     const AudioTime time{when.sampleTimeValid ? static_cast<uint64_t>(when.sampleTime) : 0};
     std::lock_guard lock(gate->mutex);
     if (!gate->open) return;
+    gate->recovery.noteAudio();
+    AVAudioPCMBuffer* delivered = nil;
+    @try {
+      delivered = inFirstFormat(*gate, buffer);
+    } @catch (NSException*) {
+      // A buffer the converter refuses is dropped; the audio thread must not unwind.
+    }
+    if (delivered == nil) return;
+    const NativeAudioBuffer wrapped(delivered);
     const auto found = gate->blocks.find(bus);
     if (found != gate->blocks.end() && found->second) found->second(wrapped, time);
   }
-}
-
-// The engine stopped itself: its input device went away or changed under it.
-void endCapture(const std::weak_ptr<TapGate>& weakGate) {
-  const std::shared_ptr<TapGate> gate = weakGate.lock();
-  if (!gate) return;
-  std::function<void()> handler;
-  {
-    std::lock_guard lock(gate->mutex);
-    if (!gate->open) return;  // not capturing: nothing ends
-    gate->open = false;
-    handler = std::exchange(gate->captureEnded, nullptr);
-  }
-  if (handler) handler();
 }
 
 class AppleInputNode final : public AudioInputNode {
@@ -98,6 +141,7 @@ class AppleInputNode final : public AudioInputNode {
 
   void installTap(uint32_t bus, uint32_t bufferSize, AudioFormat format,
                   AudioTapBlock block) override {
+    installedTap_ = CaptureRecovery::Tap{bus, bufferSize, block};
     {
       std::lock_guard lock(gate_->mutex);
       gate_->blocks[bus] = std::move(block);
@@ -130,6 +174,7 @@ class AppleInputNode final : public AudioInputNode {
   }
 
   void removeTap(uint32_t bus) override {
+    if (installedTap_ && installedTap_->bus == bus) installedTap_.reset();
     @autoreleasepool {
       @try {
         [engine_.inputNode removeTapOnBus:bus];
@@ -139,6 +184,9 @@ class AppleInputNode final : public AudioInputNode {
     }
     forgetTap(bus);
   }
+
+  // The tap the session installed, to install again after a device change.
+  const std::optional<CaptureRecovery::Tap>& installedTap() const { return installedTap_; }
 
   // A failure found while setting up, reported by the engine's start.
   std::optional<std::string> takeSetupFailure() { return std::exchange(setupFailure_, {}); }
@@ -170,8 +218,11 @@ class AppleInputNode final : public AudioInputNode {
 
   AVAudioEngine* engine_;
   const std::shared_ptr<TapGate> gate_;
-  std::optional<std::string> setupFailure_;  // main thread only
+  std::optional<std::string> setupFailure_;           // main thread only
+  std::optional<CaptureRecovery::Tap> installedTap_;  // main thread only
 };
+
+void onConfigurationChange(const std::weak_ptr<TapGate>& weakGate);
 
 class AppleAudioEngine final : public AudioEngine {
  public:
@@ -179,21 +230,42 @@ class AppleAudioEngine final : public AudioEngine {
       : engine_([[AVAudioEngine alloc] init]),
         gate_(std::make_shared<TapGate>()),
         node_(engine_, gate_) {
-    // A change of input device stops the engine with nothing but this notification to say so,
-    // posted on a thread of the system's choosing.
+    gate_->owner = this;
+    // A change of the audio hardware's rate or channels (a headset switching profile, a device
+    // plugged in or chosen) stops and uninitialises the engine with nothing but this notification
+    // to say so, posted on an internal queue where the engine must not be torn down. What to do
+    // about it is decided on the main thread, where the engine is used.
     std::weak_ptr<TapGate> weakGate = gate_;
     observer_ = [NSNotificationCenter.defaultCenter
         addObserverForName:AVAudioEngineConfigurationChangeNotification
                     object:engine_
                      queue:nil
                 usingBlock:^(NSNotification*) {
-                  endCapture(weakGate);
+                  dispatch_async(dispatch_get_main_queue(), ^{
+                    onConfigurationChange(weakGate);
+                  });
                 }];
   }
 
   ~AppleAudioEngine() override {
+    gate_->owner = nullptr;
     [NSNotificationCenter.defaultCenter removeObserver:observer_];
     stop();
+  }
+
+  // Main thread.
+  void recoverFromChange() {
+    if (!node_.installedTap()) return;  // nothing was capturing
+    // A copy: the recovery takes the tap out before it puts it in again.
+    const CaptureRecovery::Tap tap = *node_.installedTap();
+    bool capturing = false;
+    {
+      std::lock_guard lock(gate_->mutex);
+      capturing = gate_->open;
+    }
+    if (gate_->recovery.onConfigurationChange(*this, tap, capturing) ==
+        CaptureRecovery::Outcome::ended)
+      endCapture();
   }
 
   AudioInputNode& inputNode() override { return node_; }
@@ -252,11 +324,28 @@ class AppleAudioEngine final : public AudioEngine {
     gate_->open = open;
   }
 
+  // Capture is over: the input went away, or would not start again after a change. A restart
+  // that failed has closed the gate already, so this does not ask whether it is open.
+  void endCapture() {
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(gate_->mutex);
+      gate_->open = false;
+      handler = std::exchange(gate_->captureEnded, nullptr);
+    }
+    if (handler) handler();
+  }
+
   AVAudioEngine* const engine_;
   const std::shared_ptr<TapGate> gate_;
   AppleInputNode node_;
   id<NSObject> observer_;
 };
+
+void onConfigurationChange(const std::weak_ptr<TapGate>& weakGate) {
+  const std::shared_ptr<TapGate> gate = weakGate.lock();
+  if (gate && gate->owner != nullptr) gate->owner->recoverFromChange();
+}
 
 class AppleAudioInputService final : public AudioInputService {
  public:

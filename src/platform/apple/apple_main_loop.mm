@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 
 namespace mic {
 namespace {
@@ -31,11 +32,15 @@ class AppleRepeatingTimer final : public RepeatingTimer {
 
 // Each item is a block on the main queue or a timer on the main run loop; both run on the main
 // thread, one at a time.
+//
+// libdispatch terminates the process when an exception leaves a block it runs, without a line
+// for the caller. So each item runs contained: an exception that leaves it stops the run loop and
+// run() throws it on, to the entry's catch, which ends the run with an "error" line as on Linux.
 class AppleMainLoop final : public MainLoop {
  public:
   void post(Work work) override {
     dispatch_async(dispatch_get_main_queue(), ^{
-      work();
+      runContained(work);
     });
   }
 
@@ -44,17 +49,18 @@ class AppleMainLoop final : public MainLoop {
     const double delay = seconds > 0 ? std::min(seconds, kLongestDelaySeconds) : 0;
     const auto nanoseconds = static_cast<int64_t>(delay * static_cast<double>(NSEC_PER_SEC));
     dispatch_after(dispatch_time(DISPATCH_TIME_NOW, nanoseconds), dispatch_get_main_queue(), ^{
-      work();
+      runContained(work);
     });
   }
 
   std::shared_ptr<RepeatingTimer> scheduleRepeating(double intervalSeconds, Work handler) override {
     @autoreleasepool {
-      // The run loop keeps the timer and the timer its block, which holds only the handler.
+      // The run loop keeps the timer and the timer its block, which holds only the handler and
+      // this loop, which outlives it.
       NSTimer* timer = [NSTimer timerWithTimeInterval:intervalSeconds
                                               repeats:YES
                                                 block:^(NSTimer* _Nonnull) {
-                                                  handler();
+                                                  runContained(handler);
                                                 }];
       [NSRunLoop.mainRunLoop addTimer:timer forMode:NSRunLoopCommonModes];
       return std::make_shared<AppleRepeatingTimer>(timer);
@@ -62,8 +68,14 @@ class AppleMainLoop final : public MainLoop {
   }
 
   void runInBackground(Work work) override {
+    // An exception on the background thread ends the run on the main one.
     dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
-      work();
+      try {
+        work();
+      } catch (...) {
+        const std::exception_ptr escaped = std::current_exception();
+        post([escaped] { std::rethrow_exception(escaped); });
+      }
     });
   }
 
@@ -78,8 +90,23 @@ class AppleMainLoop final : public MainLoop {
       @autoreleasepool {
         [loop runMode:NSDefaultRunLoopMode beforeDate:NSDate.distantFuture];
       }
+      if (escaped_) std::rethrow_exception(escaped_);
     }
   }
+
+ private:
+  // Main thread only, like escaped_.
+  void runContained(const Work& work) {
+    if (escaped_) return;  // the run is ending: nothing more runs
+    try {
+      work();
+    } catch (...) {
+      escaped_ = std::current_exception();
+      CFRunLoopStop(CFRunLoopGetMain());  // returns from runMode even inside a timer
+    }
+  }
+
+  std::exception_ptr escaped_;
 };
 
 class AppleMonotonicClock final : public MonotonicClock {

@@ -4,12 +4,18 @@
 #import <Foundation/Foundation.h>
 #import <Speech/Speech.h>
 
+#include <algorithm>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/apple/apple_audio_input.h"
 #include "platform/apple/apple_strings.h"
+#include "platform/language_match.h"
+#include "platform/transcript_join.h"
 
 namespace mic {
 namespace {
@@ -58,12 +64,23 @@ class AppleRecognitionTask final : public RecognitionTask {
   SFSpeechRecognitionTask* _Nullable const task_;
 };
 
-void reportRecognition(const RecognitionResultHandler& handler,
+// One task's transcript so far. On macOS 14 and later the recognizer starts formattedString over
+// after a pause, with isFinal still false; the result that closes the utterance before it carries
+// speechRecognitionMetadata. Segment timings cannot tell the restart: partial results carry
+// placeholder ones (0 s, then 0.011 s a word) until that closing result.
+struct TaskTranscript {
+  std::mutex mutex;
+  TranscriptJoin join;
+};
+
+void reportRecognition(const RecognitionResultHandler& handler, TaskTranscript& transcript,
                        SFSpeechRecognitionResult* _Nullable result, NSError* _Nullable error) {
   std::optional<RecognitionResult> converted;
   if (result != nil) {
-    converted = RecognitionResult{toStdString(result.bestTranscription.formattedString),
-                                  result.isFinal != NO};
+    const StretchResult stretch{toStdString(result.bestTranscription.formattedString), std::nullopt,
+                                result.speechRecognitionMetadata != nil};
+    std::lock_guard lock(transcript.mutex);
+    converted = RecognitionResult{transcript.join.update(stretch), result.isFinal != NO};
   }
   std::optional<RecognitionError> failure;
   if (error != nil) failure = RecognitionError{toStdString(error.localizedDescription)};
@@ -89,12 +106,13 @@ class AppleSpeechRecognizer final : public SpeechRecognizer {
     @autoreleasepool {
       @try {
         // The framework keeps the block for the life of the task; it holds only the handler,
-        // which holds its session weakly.
+        // which holds its session weakly, and the task's transcript.
+        auto transcript = std::make_shared<TaskTranscript>();
         SFSpeechRecognitionTask* task =
             [recognizer_ recognitionTaskWithRequest:ours->native()
                                       resultHandler:^(SFSpeechRecognitionResult* _Nullable result,
                                                       NSError* _Nullable error) {
-                                        reportRecognition(handler, result, error);
+                                        reportRecognition(handler, *transcript, result, error);
                                       }];
         return std::make_shared<AppleRecognitionTask>(task);
       } @catch (NSException* exception) {
@@ -126,6 +144,17 @@ class AppleSpeechRecognitionService final : public SpeechRecognitionService {
       SFSpeechRecognizer* recognizer = [[SFSpeechRecognizer alloc]
           initWithLocale:[NSLocale localeWithLocaleIdentifier:identifier]];
       if (recognizer == nil) return nullptr;
+      // For a locale it cannot recognise, initWithLocale: answers with a recognizer for the
+      // language of the keyboard's dictation instead of nil.
+      if (!sameLanguage(locale.identifier, toStdString(recognizer.locale.localeIdentifier)))
+        return nullptr;
+      std::vector<std::string> supported;
+      for (NSLocale* offered in SFSpeechRecognizer.supportedLocales)
+        supported.push_back(toStdString(offered.localeIdentifier));
+      if (std::ranges::none_of(supported, [&](const std::string& offered) {
+            return sameLanguage(locale.identifier, offered);
+          }))
+        return nullptr;
       return std::make_shared<AppleSpeechRecognizer>(recognizer);
     }
   }

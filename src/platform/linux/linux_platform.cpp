@@ -7,6 +7,7 @@
 #include "platform/linux/standard_streams.h"
 #include "platform/linux/steady_clock.h"
 #include "platform/platform.h"
+#include "platform/relaunch.h"
 
 namespace mic {
 namespace {
@@ -27,6 +28,9 @@ class LinuxPlatformServices : public PlatformServices {
 };
 
 }  // namespace
+
+// Linux attributes no permission to the process that started the program: it always runs as it is.
+std::optional<int> relaunchAsOwnResponsibleProcess(char**) { return std::nullopt; }
 
 std::unique_ptr<PlatformServices> makePlatformServices() {
   // Before any service is made: they are the first to load libraries and open files.

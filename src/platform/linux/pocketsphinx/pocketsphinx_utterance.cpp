@@ -3,15 +3,6 @@
 #include <utility>
 
 namespace mic {
-namespace {
-
-std::string joined(const std::string& before, const std::string& after) {
-  if (before.empty()) return after;
-  if (after.empty()) return before;
-  return before + " " + after;
-}
-
-}  // namespace
 
 PocketSphinxUtterance::PocketSphinxUtterance(std::unique_ptr<PocketSphinxDecoder> decoder,
                                              WarmUpPolicy policy)
@@ -20,22 +11,28 @@ PocketSphinxUtterance::PocketSphinxUtterance(std::unique_ptr<PocketSphinxDecoder
 Status PocketSphinxUtterance::start() {
   speaking_ = false;
   segmentHeardSpeech_ = false;
-  finishedText_.clear();
-  shownBefore_.clear();
+  join_.clear();
+  samplesFed_ = 0;
+  segmentStart_ = 0;
   hypothesis_.clear();
   return decoder_->startUtterance();
 }
 
-void PocketSphinxUtterance::showHypothesis(const std::string& segmentText) {
-  hypothesis_ = segmentText.empty() ? shownBefore_ : joined(finishedText_, segmentText);
+StretchResult PocketSphinxUtterance::segmentResult(bool closes) {
+  return StretchResult{
+      decoder_->hypothesis(),
+      AudioSpan{static_cast<double>(segmentStart_), static_cast<double>(samplesFed_)}, closes};
 }
 
 Status PocketSphinxUtterance::feed(std::span<const int16_t> samples) {
   if (samples.empty()) return {};
   if (auto status = decoder_->process(samples); !status.ok()) return status;
+  samplesFed_ += samples.size();
   if (policy_.defaultMeanWeightFrames >= 0)
     decoder_->followSpeakerMean(policy_.defaultMeanWeightFrames);
-  showHypothesis(decoder_->hypothesis());
+  // A segment that has no words yet leaves the text as it was shown.
+  if (StretchResult result = segmentResult(false); !result.text.empty())
+    hypothesis_ = join_.update(result);
   speaking_ = decoder_->inSpeech();
   segmentHeardSpeech_ = segmentHeardSpeech_ || speaking_;
   if (segmentHeardSpeech_ && !speaking_) return endSegment();
@@ -44,15 +41,15 @@ Status PocketSphinxUtterance::feed(std::span<const int16_t> samples) {
 
 Status PocketSphinxUtterance::endSegment() {
   if (auto status = decoder_->endUtterance(); !status.ok()) return status;
-  finishedText_ = joined(finishedText_, decoder_->hypothesis());
-  shownBefore_ = hypothesis_;
+  join_.update(segmentResult(true));  // shown once the next words come
+  segmentStart_ = samplesFed_;
   segmentHeardSpeech_ = false;
   return decoder_->startUtterance();
 }
 
 Status PocketSphinxUtterance::finish() {
   if (auto status = decoder_->endUtterance(); !status.ok()) return status;
-  hypothesis_ = joined(finishedText_, decoder_->hypothesis());
+  hypothesis_ = join_.update(segmentResult(true));
   return {};
 }
 

@@ -8,6 +8,7 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 #include "platform/linux/recognition/decoder.h"
 #include "platform/status.h"
+#include "platform/transcript_join.h"
 
 namespace mic {
 
@@ -43,14 +44,16 @@ class PocketSphinxUtterance final : public Decoder {
 
  private:
   Status endSegment();
-  void showHypothesis(const std::string& segmentText);
+  // The decoder's reading of the current segment, placed in the audio by samples fed.
+  StretchResult segmentResult(bool closes);
 
   std::unique_ptr<PocketSphinxDecoder> decoder_;
   WarmUpPolicy policy_;
   bool speaking_ = false;
   bool segmentHeardSpeech_ = false;
-  std::string finishedText_;  // the finished segments' final words
-  std::string shownBefore_;   // what was shown when the last segment finished
+  TranscriptJoin join_;
+  uint64_t samplesFed_ = 0;
+  uint64_t segmentStart_ = 0;  // where the current segment began, in samples fed
   std::string hypothesis_;
 };
 

@@ -58,6 +58,36 @@ typedef NS_ENUM(NSUInteger, AVAudioCommonFormat) {
 @property(nonatomic, readonly) uint64_t hostTime;
 @end
 
+typedef uint32_t AVAudioPacketCount;
+
+typedef NS_ENUM(NSInteger, AVAudioConverterInputStatus) {
+  AVAudioConverterInputStatus_HaveData = 0,
+  AVAudioConverterInputStatus_NoDataNow = 1,
+  AVAudioConverterInputStatus_EndOfStream = 2,
+};
+
+typedef NS_ENUM(NSInteger, AVAudioConverterOutputStatus) {
+  AVAudioConverterOutputStatus_HaveData = 0,
+  AVAudioConverterOutputStatus_InputRanDry = 1,
+  AVAudioConverterOutputStatus_EndOfStream = 2,
+  AVAudioConverterOutputStatus_Error = 3,
+};
+
+typedef AVAudioBuffer *_Nullable (^AVAudioConverterInputBlock)(
+    AVAudioPacketCount inNumberOfPackets, AVAudioConverterInputStatus *outStatus);
+
+// Converts between formats; a sample rate conversion goes through the input-block method.
+@interface AVAudioConverter : NSObject
+- (nullable instancetype)initFromFormat:(AVAudioFormat *)fromFormat
+                               toFormat:(AVAudioFormat *)toFormat;
+@property(nonatomic, readonly) AVAudioFormat *inputFormat;
+@property(nonatomic, readonly) AVAudioFormat *outputFormat;
+- (void)reset;
+- (AVAudioConverterOutputStatus)convertToBuffer:(AVAudioBuffer *)outputBuffer
+                                          error:(NSError **)outError
+                             withInputFromBlock:(AVAudioConverterInputBlock)inputBlock;
+@end
+
 typedef void (^AVAudioNodeTapBlock)(AVAudioPCMBuffer *buffer, AVAudioTime *when);
 
 @class AVAudioEngine;

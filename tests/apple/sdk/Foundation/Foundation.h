@@ -56,6 +56,25 @@ enum : NSStringEncoding {
 @property(nullable, readonly) const char *UTF8String NS_RETURNS_INNER_POINTER;
 @end
 
+// for-in loops go through this protocol.
+typedef struct {
+  unsigned long state;
+  id __unsafe_unretained _Nullable *_Nullable itemsPtr;
+  unsigned long *_Nullable mutationsPtr;
+  unsigned long extra[5];
+} NSFastEnumerationState;
+
+@protocol NSFastEnumeration
+- (NSUInteger)countByEnumeratingWithState:(NSFastEnumerationState *)state
+                                  objects:(id __unsafe_unretained _Nullable[_Nonnull])buffer
+                                    count:(NSUInteger)len;
+@end
+
+@interface NSSet<__covariant ObjectType> : NSObject <NSFastEnumeration>
+@property(readonly) NSUInteger count;
+- (BOOL)containsObject:(ObjectType)anObject;
+@end
+
 typedef NSString *NSErrorDomain NS_TYPED_EXTENSIBLE_ENUM;
 
 @interface NSError : NSObject
@@ -104,6 +123,17 @@ typedef NSString *NSExceptionName NS_TYPED_EXTENSIBLE_ENUM;
 + (NSPort *)port;
 - (void)invalidate;
 @end
+
+// From CoreFoundation, which Foundation includes: the run loop beneath NSRunLoop.
+typedef struct __CFRunLoop *CFRunLoopRef;
+#ifdef __cplusplus
+extern "C" {
+#endif
+CFRunLoopRef CFRunLoopGetMain(void);
+void CFRunLoopStop(CFRunLoopRef rl);
+#ifdef __cplusplus
+}
+#endif
 
 typedef NSString *NSRunLoopMode NS_TYPED_EXTENSIBLE_ENUM;
 FOUNDATION_EXPORT NSRunLoopMode const NSDefaultRunLoopMode;

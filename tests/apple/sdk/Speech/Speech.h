@@ -26,9 +26,20 @@ typedef NS_ENUM(NSInteger, SFSpeechRecognitionTaskState) {
 @property(nonatomic, readonly, copy) NSString *formattedString;
 @end
 
+// Timing of the speech in a result; a result carries it when it closes an utterance.
+API_AVAILABLE(macos(11.3))
+@interface SFSpeechRecognitionMetadata : NSObject
+@property(nonatomic, readonly) double speakingRate;
+@property(nonatomic, readonly) NSTimeInterval averagePauseDuration;
+@property(nonatomic, readonly) NSTimeInterval speechStartTimestamp;
+@property(nonatomic, readonly) NSTimeInterval speechDuration;
+@end
+
 @interface SFSpeechRecognitionResult : NSObject
 @property(nonatomic, readonly, copy) SFTranscription *bestTranscription;
 @property(nonatomic, readonly, getter=isFinal) BOOL final;
+@property(nonatomic, nullable, readonly)
+    SFSpeechRecognitionMetadata *speechRecognitionMetadata API_AVAILABLE(macos(11.0));
 @end
 
 @interface SFSpeechRecognitionRequest : NSObject
@@ -55,6 +66,7 @@ typedef NS_ENUM(NSInteger, SFSpeechRecognitionTaskState) {
 @interface SFSpeechRecognizer : NSObject
 + (SFSpeechRecognizerAuthorizationStatus)authorizationStatus;
 + (void)requestAuthorization:(void (^)(SFSpeechRecognizerAuthorizationStatus status))handler;
++ (NSSet<NSLocale *> *)supportedLocales;
 - (nullable instancetype)init;
 - (nullable instancetype)initWithLocale:(NSLocale *)locale NS_DESIGNATED_INITIALIZER;
 @property(nonatomic, readonly, getter=isAvailable) BOOL available;

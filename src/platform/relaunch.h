@@ -1,0 +1,68 @@
+#pragma once
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+
+namespace mic {
+
+// Set in the environment of the copy of the program that a first process started, so that the
+// copy never starts another.
+inline constexpr char kRelaunchedMarker[] = "MIC_TRANSCRIBER_RELAUNCHED";
+
+// Where supported, makes the program its own responsible process before it asks for anything:
+// it starts a copy of itself that answers for its own permission requests, with the same
+// arguments, environment and standard streams, and waits for it. Returns the status this first
+// process then exits with; nothing when the program simply runs on (the copy itself, or a system
+// that cannot do this).
+std::optional<int> relaunchAsOwnResponsibleProcess(char** argv);
+
+// What a first process waits on: the copy it started, and the signals that ask it to end.
+class ChildWatch {
+ public:
+  struct Event {
+    enum class Kind {
+      signalReceived,  // SIGINT, SIGTERM or SIGHUP came to the first process
+      childExited,     // value: the child's exit status
+      childKilled,     // value: the signal that ended the child
+    };
+    Kind kind;
+    int value;
+  };
+
+  virtual ~ChildWatch() = default;
+  // Blocks until one of the events.
+  virtual Event next() = 0;
+  virtual void signalChild(int signal) = 0;
+};
+
+// Waits for the child, passing the signals that ask the first process to end on to it. Returns the
+// child's exit status, or for a child a signal ended, that signal's conventional status (128 plus
+// its number), as a shell reports it.
+int superviseChild(ChildWatch& child);
+
+// The signals a first process passes on: SIGINT, SIGTERM and SIGHUP.
+sigset_t forwardedSignals();
+
+// Starts the child a SignalChildWatch waits for: blocks the forwarded signals and SIGCHLD in the
+// calling thread first, so that none is lost before the wait, and starts `path` with the signal
+// mask the caller had. `prepare` may add to the spawn's attributes, false when it cannot. Call it
+// before any other thread exists. On failure the mask is as it was and nothing is returned.
+std::optional<pid_t> startWatchedChild(const char* path, char* const* argv, char* const* envp,
+                                       const std::function<bool(posix_spawnattr_t*)>& prepare);
+
+// The real watch: sigwait on the forwarded signals and SIGCHLD, which startWatchedChild blocked.
+class SignalChildWatch final : public ChildWatch {
+ public:
+  explicit SignalChildWatch(pid_t child) : child_(child) {}
+  Event next() override;
+  void signalChild(int signal) override;
+
+ private:
+  pid_t child_;
+};
+
+}  // namespace mic
