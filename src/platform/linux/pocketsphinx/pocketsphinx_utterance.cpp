@@ -20,6 +20,7 @@ PocketSphinxUtterance::PocketSphinxUtterance(std::unique_ptr<PocketSphinxDecoder
 Status PocketSphinxUtterance::start() {
   speaking_ = false;
   segmentHeardSpeech_ = false;
+  bound_ = {};
   finishedText_.clear();
   shownBefore_.clear();
   hypothesis_.clear();
@@ -31,6 +32,22 @@ void PocketSphinxUtterance::showHypothesis(const std::string& segmentText) {
 }
 
 Status PocketSphinxUtterance::feed(std::span<const int16_t> samples) {
+  while (!samples.empty()) {
+    const std::optional<size_t> end = bound_.end(samples, speaking_);
+    const auto part = samples.first(end.value_or(samples.size()));
+    samples = samples.subspan(part.size());
+    if (auto status = decode(part); !status.ok()) return status;
+    if (!end) continue;
+    // A segment the detector already ended at this very point is not ended twice.
+    if (segmentHeardSpeech_) {
+      if (auto status = endSegment(); !status.ok()) return status;
+    }
+    bound_.startSegment();
+  }
+  return {};
+}
+
+Status PocketSphinxUtterance::decode(std::span<const int16_t> samples) {
   if (samples.empty()) return {};
   if (auto status = decoder_->process(samples); !status.ok()) return status;
   if (policy_.defaultMeanWeightFrames >= 0)
@@ -47,6 +64,7 @@ Status PocketSphinxUtterance::endSegment() {
   finishedText_ = joined(finishedText_, decoder_->hypothesis());
   shownBefore_ = hypothesis_;
   segmentHeardSpeech_ = false;
+  bound_.startSegment();
   return decoder_->startUtterance();
 }
 
