@@ -2,7 +2,13 @@
 // buffers, then the silence that ends a run, then endAudio) and prints the final transcript.
 // Unpaced, so it runs under callgrind and counts exactly what recognition costs:
 //   valgrind --tool=callgrind build-bench/bench/mic_replay speech.wav
-// --paced appends in real time, as capture does, to compare what the same work costs live.
+// --paced appends in real time, as capture does, to compare what the same work costs live, and
+// also prints how far the recognizer fell behind the microphone at worst: a segment end holds the
+// worker while audio queues up, so this bounds the longest segment end from above.
+// --segment-ends (16 kHz mono files) drives the engine's decoder itself and prints the longest
+// single feed, which is where a segment ends (an ordinary feed costs milliseconds), and the end
+// of the last segment.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -12,13 +18,17 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fakes/fake_platform.h"
 #include "platform/linux/large_pages.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
 
 namespace {
 
@@ -59,12 +69,48 @@ std::optional<Wav> readWav(const char* path) {
   return wav;
 }
 
+// Seconds `work` took.
+template <typename Work>
+double timed(Work work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int segmentEnds(const Wav& wav) {
+  if (wav.format.sampleRate != 16000 || wav.format.channelCount != 1) {
+    std::fprintf(stderr, "--segment-ends takes 16 kHz mono only\n");
+    return 1;
+  }
+  auto paths = mic::locateModel(MIC_POCKETSPHINX_MODEL_DIR, "en-US");
+  if (!paths) return std::fprintf(stderr, "%s\n", paths.status().message().c_str()), 1;
+  auto loaded = mic::PocketSphinxDecoder::load(*paths);
+  if (!loaded) return std::fprintf(stderr, "%s\n", loaded.status().message().c_str()), 1;
+  mic::PocketSphinxUtterance utterance(std::move(loaded).value(), mic::WarmUpPolicy{});
+  if (!utterance.start().ok()) return 1;
+  std::vector<int16_t> samples;
+  for (float sample : wav.samples) samples.push_back(static_cast<int16_t>(sample * 32767.0f));
+  double longest = 0;
+  for (size_t at = 0; at < samples.size(); at += 1024) {
+    const std::span<const int16_t> chunk(samples.data() + at,
+                                         std::min<size_t>(1024, samples.size() - at));
+    const double took = timed([&] { (void)utterance.feed(chunk); });
+    if (took > 0.1) std::fprintf(stderr, "%.1f s: %.2f s\n", at / 16000.0, took);
+    longest = std::max(longest, took);
+  }
+  const double last = timed([&] { (void)utterance.finish(); });
+  std::printf("%s\nlongest segment end: %.2f s\nlast segment end: %.2f s\n",
+              utterance.hypothesis().c_str(), longest, last);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool paced = argc == 3 && std::strcmp(argv[1], "--paced") == 0;
-  if (argc != 2 && !paced) {
-    std::fprintf(stderr, "usage: %s [--paced] speech.wav\n", argv[0]);
+  const bool segments = argc == 3 && std::strcmp(argv[1], "--segment-ends") == 0;
+  if (argc != 2 && !paced && !segments) {
+    std::fprintf(stderr, "usage: %s [--paced | --segment-ends] speech.wav\n", argv[0]);
     return 64;
   }
   mic::useLargePagesForModel();  // as the program does, before any thread
@@ -78,6 +124,7 @@ int main(int argc, char** argv) {
   wav->samples.resize(wav->samples.size() + static_cast<size_t>(1.6 * wav->format.sampleRate) *
                                                 wav->format.channelCount,
                       0.0f);
+  if (segments) return segmentEnds(*wav);
 
   auto service = mic::makePocketSphinxService(MIC_POCKETSPHINX_MODEL_DIR);
   auto recognizer = service->makeRecognizer(mic::Locale{"en-US"});
@@ -101,17 +148,21 @@ int main(int argc, char** argv) {
   const size_t step = 1024 * wav->format.channelCount;
   const double perSecond = wav->format.sampleRate * wav->format.channelCount;
   const auto start = std::chrono::steady_clock::now();
+  double longestBehind = 0;
   for (size_t at = 0; at < wav->samples.size(); at += step) {
     const auto end = std::min(wav->samples.size(), at + step);
     request->append(mic::testing::FakeBuffer(
         wav->format, std::vector<float>(wav->samples.begin() + at, wav->samples.begin() + end)));
-    if (paced)
+    if (paced) {
       std::this_thread::sleep_until(start + std::chrono::duration<double>(end / perSecond));
+      longestBehind = std::max(longestBehind, task->backlogDuration());
+    }
   }
   request->endAudio();
   std::unique_lock lock(mutex);
   done.wait(lock, [&] { return final.has_value(); });
   std::printf("%s\npartials: %d\n", final->c_str(), partials);
+  if (paced) std::printf("longest behind: %.2f s\n", longestBehind);
   std::fflush(stdout);
   std::_Exit(0);  // the recognizer's threads are detached, as in the program
 }

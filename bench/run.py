@@ -66,6 +66,31 @@ UTTERANCES = [
     ("quiet", MEDIUM, -30),
 ]
 
+# Long speech (not in --quick): a fluent speaker whose only pauses are breaths, which the pause
+# that ends a run must not be mistaken for, on a machine busy with CPU-bound jobs (four phrases,
+# 43 s) and in a noisy room (all five, 54 s). Phrases of about 10 s without punctuation, which
+# flite speaks without a pause of its own.
+FLUENT = [
+    "the old harbour town wakes up slowly on winter mornings when the fishing boats come back "
+    "with their nets full and the market opens before the sun has cleared the hills behind the "
+    "church and the bakery on the corner",
+    "people who visit for the first time are often surprised by how quiet the streets are in the "
+    "afternoon because most of the shops close for lunch and the owners sit outside talking with "
+    "their neighbours about the weather",
+    "in the evening the square fills again with families and students and the small restaurants "
+    "put their tables out under the trees so that everyone can eat together while the children "
+    "play football near the fountain",
+    "the museum near the station keeps a collection of maps and letters from the sailors who left "
+    "the town two hundred years ago to look for work in distant countries and never came home "
+    "again to see their families",
+    "every summer the town holds a music festival that brings bands from all over the country and "
+    "for one long weekend the hotels are full and the trains from the city run late into the "
+    "night",
+]
+BREATH_S = 0.42
+BUSY_JOBS = 2
+TARGET_LONG_RSS_MIB = 130
+
 TARGET_LISTENING_MS = 150
 TARGET_FINAL_S = 1.7
 TARGET_CPU_RATIO = 1.0
@@ -263,18 +288,22 @@ def median(runs, key):
 
 
 class StartedMic:
-    """The virtual microphone: the caller's (PULSE_SERVER) or one of our own for the run."""
+    """The virtual microphone: the caller's (PULSE_SERVER) or one of our own for the run, on
+    `server` ("pulseaudio" or "pipewire")."""
+
+    def __init__(self, server="pulseaudio"):
+        self.server = server
 
     def __enter__(self):
         self.work = None
         if os.environ.get("PULSE_SERVER"):
             return os.environ["PULSE_SERVER"]
-        if shutil.which("pulseaudio") is None:
-            fail("pulseaudio is not installed and PULSE_SERVER is not set")
+        if shutil.which(self.server) is None:
+            fail(f"{self.server} is not installed and PULSE_SERVER is not set")
         self.work = tempfile.mkdtemp(prefix="mic-bench-vmic-")
         started = subprocess.run(
-            ["bash", os.path.join(ROOT, "tests", "e2e", "virtual_mic.sh"), "start", self.work],
-            capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=60)
+            ["bash", os.path.join(ROOT, "tests", "e2e", "virtual_mic.sh"), "start", self.work,
+             self.server], capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=60)
         if started.returncode != 0:
             self.__exit__()
             fail(f"the virtual microphone did not start: {started.stderr.strip()}")
@@ -306,6 +335,204 @@ def fmt(value, digits):
     return "n/a" if value != value else f"{value:.{digits}f}"
 
 
+def trimmed_speech(directory, name, text, voice="slt"):
+    """flite's speech of `text`, 16 kHz mono, without the silence it leaves around it."""
+    raw, out = os.path.join(directory, name + "-raw.wav"), os.path.join(directory, name + ".wav")
+    subprocess.run(["flite", "-voice", voice, "-t", text, "-o", raw], check=True,
+                   stdin=subprocess.DEVNULL)
+    subprocess.run(["sox", raw, "-r", str(RATE), "-c", "1", "-b", "16", out,
+                    "silence", "1", "0.01", "0.1%", "reverse", "silence", "1", "0.01", "0.1%",
+                    "reverse"], check=True, stdin=subprocess.DEVNULL)
+    return out
+
+
+def fluent_speech(directory, name, texts, voice="slt"):
+    """The phrases spoken one after another with a breath between them: the file and its words."""
+    breath = os.path.join(directory, "breath.wav")
+    subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", "-b", "16", breath, "trim", "0",
+                    str(BREATH_S)], check=True, stdin=subprocess.DEVNULL)
+    parts = []
+    for i, text in enumerate(texts):
+        if parts:
+            parts.append(breath)
+        parts.append(trimmed_speech(directory, f"{name}-{voice}-{i}", text, voice))
+    out = os.path.join(directory, f"{name}-{voice}.wav")
+    subprocess.run(["sox", *parts, out], check=True, stdin=subprocess.DEVNULL)
+    return out, " ".join(texts)
+
+
+def rms_of(path):
+    with wave.open(path) as w:
+        samples = array.array("h", w.readframes(w.getnframes()))
+    return (sum(x * x for x in samples) / max(1, len(samples))) ** 0.5
+
+
+def noisy_room(directory, name, speech, talker):
+    """`speech` with another talker 10 dB under it and brown noise 15 dB under it, both lasting
+    exactly as long as the speech (so the speech's end is where the sound ends), 6 dB down overall
+    so that the mix does not clip."""
+    seconds = wav_seconds(speech)
+    noise = os.path.join(directory, name + "-noise.wav")
+    subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", "-b", "16", noise, "synth",
+                    str(seconds), "brownnoise"], check=True, stdin=subprocess.DEVNULL)
+    other = os.path.join(directory, name + "-talker.wav")
+    subprocess.run(["sox", talker, other, "trim", "0", str(seconds)], check=True,
+                   stdin=subprocess.DEVNULL)
+    level = rms_of(speech)
+    out = os.path.join(directory, name + ".wav")
+    subprocess.run(["sox", "-m", "-v", "0.5", speech,
+                    "-v", str(0.5 * level * 10 ** (-10 / 20) / rms_of(other)), other,
+                    "-v", str(0.5 * level * 10 ** (-15 / 20) / rms_of(noise)), noise,
+                    "-b", "16", out], check=True, stdin=subprocess.DEVNULL)
+    return out
+
+
+class BusyMachine:
+    """CPU-bound jobs (a build, a video call) on every core the program would use."""
+
+    def __init__(self, jobs):
+        self.jobs = jobs
+
+    def __enter__(self):
+        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"],
+                                       stdin=subprocess.DEVNULL) for _ in range(self.jobs)]
+
+    def __exit__(self, *_):
+        for proc in self.procs:
+            proc.kill()
+            proc.wait()
+
+
+def run_long(binary, server, wav, monitor, text):
+    """One run on long speech: whether listening stopped while the speaker still talked, the
+    words of the "final" against those spoken, and the peak RSS."""
+    run = Run(binary, env=env_with(server))
+    try:
+        run.wait_for_text("listening locally", timeout=30)
+    except AssertionError as e:
+        run.proc.kill()
+        run.finish(10)
+        return None, f"no 'listening locally': {e}"
+    played_at = time.monotonic()
+    seconds = wav_seconds(wav)
+    player = play(server, wav)
+    watchdog = threading.Timer(seconds + 60, run.proc.kill)
+    watchdog.start()
+    status, _, rss = reap(run.proc)
+    watchdog.cancel()
+    run.finish(10)
+    player.wait(seconds + 10)
+    try:
+        events = check_stream(run)
+    except AssertionError as e:
+        return None, f"bad output: {e}"
+    span = monitor.speech_span(played_at, speech_threshold(-6))
+    if span is None:
+        return None, "the microphone never carried the speech"
+    finishing = run.time_of("finishing transcript")
+    final = events[-1]["text"] if events[-1]["kind"] == "final" else ""
+    return {
+        "stopped_early": finishing is None or finishing + run.started < span[1],
+        "said": len(_harness.words(text)),
+        "heard": len(_harness.words(final)),
+        "wer": word_error_rate(text, final),
+        "rss_mib": rss,
+        "status": status,
+    }, None
+
+
+def replayed(binary, mode, wav, figure):
+    """`figure` ("longest behind", "longest segment end") as mic_replay (beside the binary's
+    build) prints it replaying `wav` in `mode`; NaN without mic_replay."""
+    replay = os.path.join(os.path.dirname(binary), "bench", "mic_replay")
+    if not os.access(replay, os.X_OK):
+        return float("nan")
+    out = subprocess.run([replay, mode, wav], capture_output=True, text=True,
+                         stdin=subprocess.DEVNULL).stdout
+    for line in out.splitlines():
+        if line.startswith(figure + ": "):
+            return float(line[len(figure) + 2:].split()[0])
+    return float("nan")
+
+
+def long_speech(binary, runs):
+    """The busy-machine case (fluent speech under CPU-bound jobs, `runs` runs) and one noisy run,
+    on each sound server there is: (column name, figures) pairs."""
+    servers = ["pulseaudio", "pipewire"]
+    if os.environ.get("PULSE_SERVER"):
+        servers = ["PULSE_SERVER"]
+    directory = tempfile.mkdtemp(prefix="mic-bench-long-")
+    columns = []
+    try:
+        busy, busy_text = fluent_speech(directory, "busy", FLUENT[:4])
+        busy = at_level(busy, -6)  # the level the noisy mix has, so one speech threshold serves
+        talk, noisy_text = fluent_speech(directory, "noisy", FLUENT)
+        talker, _ = fluent_speech(directory, "talker", FLUENT[::-1], voice="rms")
+        noisy = noisy_room(directory, "room", talk, talker)
+        for server in servers:
+            if server != "PULSE_SERVER" and shutil.which(server) is None:
+                print(f"bench: {server} is not installed: no long runs on it", file=sys.stderr)
+                continue
+            with StartedMic(server if server != "PULSE_SERVER" else "pulseaudio") as address:
+                monitor = MicMonitor(address)
+                try:
+                    if not monitor.wait_until_delivering():
+                        fail(f"the virtual microphone on {server} delivers no audio")
+                    for case, wav, text, count, jobs in (("busy", busy, busy_text, runs, BUSY_JOBS),
+                                                         ("noisy", noisy, noisy_text, 1, 0)):
+                        figures = []
+                        with BusyMachine(jobs):
+                            for i in range(count):
+                                done, problem = run_long(binary, address, wav, monitor, text)
+                                if problem:
+                                    print(f"bench: {case} run {i + 1} on {server}: {problem}",
+                                          file=sys.stderr)
+                                else:
+                                    figures.append(done)
+                                time.sleep(0.3)
+                            # Under the same load: the decoder's own cost, then how far behind
+                            # the microphone it fell, segment ends and catching up included.
+                            ends = replayed(binary, "--segment-ends", wav, "longest segment end")
+                            lag = replayed(binary, "--paced", wav, "longest behind")
+                        if figures:
+                            columns.append((f"{case}/{server}"[:21], wav_seconds(wav), figures,
+                                            ends, lag))
+                finally:
+                    monitor.stop()
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+    return columns
+
+
+def print_long(columns):
+    print()
+    print(f"long speech: fluent, with a {BREATH_S} s breath about every 10 s; busy = "
+          f"{BUSY_JOBS} CPU-bound jobs running; noisy = another talker 10 dB and brown noise "
+          "15 dB under the speech")
+    width = 44
+    print("".ljust(width) + "".join(name.rjust(22) for name, *_ in columns))
+    rows = [
+        ("speech s (wav)", lambda c: fmt(c[1], 1)),
+        ("runs stopped while the speaker talked",
+         lambda c: f"{sum(f['stopped_early'] for f in c[2])}/{len(c[2])}"),
+        ("words in \"final\" / spoken, each run",
+         lambda c: " ".join(f"{f['heard']}" for f in c[2]) + f" /{c[2][0]['said']}"),
+        ("WER %, median", lambda c: fmt(100 * statistics.median(f["wer"] for f in c[2]), 1)),
+        ("longest segment end s (replay)", lambda c: fmt(c[3], 2)),
+        ("longest lag behind the mic s (replay)", lambda c: fmt(c[4], 2)),
+        ("peak RSS MiB (highest)", lambda c: fmt(max(f["rss_mib"] for f in c[2]), 1)),
+    ]
+    for label, cell in rows:
+        print(label.ljust(width) + "".join(cell(c).rjust(22) for c in columns))
+    print()
+    early = sum(f["stopped_early"] for c in columns for f in c[2])
+    print(f"{'PASS' if early == 0 else 'MISS'}  no run stopped while the speaker talked: "
+          f"{early} did")
+    rss = max((f["rss_mib"] for c in columns for f in c[2]), default=float("nan"))
+    print(f"{'PASS' if rss <= TARGET_LONG_RSS_MIB else 'MISS'}  peak RSS on long speech at most "
+          f"{TARGET_LONG_RSS_MIB} MiB: {fmt(rss, 1)} MiB")
+
+
 def print_report(names, rows, verdicts, runs, binary, load):
     print(f"mic-transcriber benchmark: medians of {runs} run(s) per utterance; {binary}")
     print("load average at start and end: " + ", ".join(f"{a:.1f}" for a in load)
@@ -327,9 +554,12 @@ def print_report(names, rows, verdicts, runs, binary, load):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="one short sentence, one run")
+    parser.add_argument("--quick", action="store_true",
+                        help="one short sentence, one run, no long speech")
     parser.add_argument("--runs", type=int, default=5, help="runs per utterance (default 5)")
     parser.add_argument("--binary", default=default_binary(), help="the mic-transcriber to measure")
+    parser.add_argument("--long-only", action="store_true",
+                        help="only the long speech: the busy machine and the noisy room")
     args = parser.parse_args()
     utterances = UTTERANCES[:1] if args.quick else UTTERANCES
     runs = 1 if args.quick else max(1, args.runs)
@@ -340,6 +570,16 @@ def main():
     for tool in ("flite", "sox", "soxi", "paplay", "parec", "pocketsphinx_continuous"):
         if shutil.which(tool) is None:
             fail(f"{tool} is not installed (scripts/install-deps.sh --test installs it)")
+    if args.long_only:
+        load_at_start = os.getloadavg()[0]
+        columns = long_speech(binary, runs)
+        if not columns:
+            fail("no complete run on long speech")
+        print(f"mic-transcriber benchmark, long speech; {binary}")
+        print(f"load average at start and end: {load_at_start:.1f}, {os.getloadavg()[0]:.1f} on "
+              f"{os.cpu_count()} CPUs (the busy case adds {BUSY_JOBS} jobs of its own)")
+        print_long(columns)
+        return 0
     models = model_dir()
     load_at_start = os.getloadavg()[0]
     speech = tempfile.mkdtemp(prefix="mic-bench-speech-")
@@ -438,7 +678,11 @@ def main():
          + each(lambda n: 100 * m[n]["wer"], 1, "%") + " vs "
          + each(lambda n: 100 * b[n]["wer"], 1, "%")),
     ]
-    print_report(names, rows, verdicts, runs, binary, (load_at_start, os.getloadavg()[0]))
+    load_at_end = os.getloadavg()[0]
+    columns = [] if args.quick else long_speech(binary, runs)
+    print_report(names, rows, verdicts, runs, binary, (load_at_start, load_at_end))
+    if columns:
+        print_long(columns)
     return 0
 
 

@@ -47,6 +47,7 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/pocketsphinx/pocketsphinx_decoder.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_engine.cpp
   src/platform/linux/pocketsphinx/pocketsphinx_utterance.cpp
+  src/platform/linux/pocketsphinx/segment_bound.cpp
   src/platform/linux/pocketsphinx/senone_dump.cpp
   src/platform/linux/pocketsphinx/sphinx_params.cpp
 )

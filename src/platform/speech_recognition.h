@@ -50,6 +50,10 @@ class RecognitionTask {
   virtual ~RecognitionTask() = default;
   // No further work; reports that still arrive are harmless. Main thread.
   virtual void cancel() = 0;
+  // Seconds of the audio given to the task that it has not recognized yet. While a recognizer is
+  // behind the microphone, a stretch without new words is not a pause of the speaker. One that
+  // keeps up with the microphone, as the system's does, has none. Main thread.
+  virtual double backlogDuration() const { return 0; }
 };
 
 class SpeechRecognizer {

@@ -197,7 +197,7 @@ void SpeechSession::handleRecognitionReport(const std::optional<RecognitionResul
     const std::string& text = result->formattedString;
     if (!sameTranscription(text, lastText_)) {
       lastText_ = text;
-      lastChange_ = platform_.clock.now();
+      lastChange_ = recognizedUntil();
       heardSpeech_ = !trimmed(text).empty();
       emit_("partial", text);
     }
@@ -218,9 +218,14 @@ void SpeechSession::handleRecognitionReport(const std::optional<RecognitionResul
 
 // --- Stop triggers and draining ---
 
+double SpeechSession::recognizedUntil() const {
+  const double behind = task_ ? task_->backlogDuration() : 0;
+  return platform_.clock.now() - behind;
+}
+
 void SpeechSession::onSilenceTick() {
   if (finished_ || !heardSpeech_) return;
-  if (platform_.clock.now() - lastChange_ > kSilenceThreshold) stopInput();
+  if (recognizedUntil() - lastChange_ > kSilenceThreshold) stopInput();
 }
 
 void SpeechSession::watchStandardInput() {

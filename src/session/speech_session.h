@@ -57,6 +57,10 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
  private:
   void handleRecognitionReport(const std::optional<RecognitionResult>& result,
                                const std::optional<RecognitionError>& error);
+  // How far into the microphone's audio the recognizer has got, on the clock: now, less the audio
+  // it has still to recognize. The pause is counted on this, so a recognizer that is busy (a
+  // costly end of a segment, a loaded machine) is not taken for a speaker who stopped.
+  double recognizedUntil() const;
   void onSilenceTick();
   void watchStandardInput();
   void onListeningLimit();
@@ -76,7 +80,7 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   std::shared_ptr<RecognitionTask> task_;
   std::shared_ptr<SpeechRecognizer> recognizer_;
   std::string lastText_;
-  double lastChange_;
+  double lastChange_;  // recognizedUntil() when the transcript last changed
   bool heardSpeech_ = false;
   bool tapInstalled_ = false;
   bool stopping_ = false;

@@ -5,6 +5,7 @@ import time
 import pytest
 
 from harness import Run, check_stream, env_with, play, synthesize, word_error_rate
+from reliability import private_mic, slack
 
 SENTENCE = "the quick brown fox jumps over the lazy dog"
 # The model decodes flite's voice at roughly 6 to 13 percent WER (measured); allow for a bad day.
@@ -16,12 +17,12 @@ LONG_SENTENCE = ("when the sunlight strikes raindrops in the air they act as a p
                  "rainbow which is a division of white light into many beautiful colors")
 
 
-def speak_into(binary, pulse_server, wav):
+def speak_into(binary, pulse_server, wav, timeout=40):
     """Plays `wav` once the program listens and lets the pause end the run: its status and lines."""
     run = Run(binary, env=env_with(pulse_server))
     run.wait_for_text("listening locally")
     player = play(pulse_server, wav)
-    status = run.finish(timeout=40)
+    status = run.finish(timeout=timeout)
     player.wait(10)
     return status, check_stream(run)
 
@@ -74,6 +75,23 @@ def test_a_short_pause_between_phrases_keeps_listening_and_keeps_both(binary, pu
     assert word_error_rate(f"{first} {second}", text) <= MAX_WER, text
     # Had the gap stopped it, the second phrase would be missing.
     assert "tomorrow" in text.split()[-3:] and "kitchen" in text.split()[:6], text
+
+
+@pytest.mark.core
+def test_a_microphone_with_aux_channels_is_heard(binary, speech_dir, tmp_path):
+    """A multi-input interface names its channels AUX0, AUX1, ...: the server connects none of them
+    to a stream that asks for front left and right, which would record silence."""
+    wav = synthesize(speech_dir, "fox", SENTENCE)
+    with private_mic(tmp_path / "vmic") as mic:
+        made = mic.pactl("load-module", "module-remap-source", "source_name=vaux",
+                         "master=vspk.monitor", "channels=4", "channel_map=aux0,aux1,aux2,aux3",
+                         "master_channel_map=mono,mono,mono,mono", "remix=no")
+        assert made.returncode == 0, made.stderr
+        chosen = mic.pactl("set-default-source", "vaux")
+        assert chosen.returncode == 0, chosen.stderr
+        status, events = speak_into(binary, mic.server, wav, timeout=40 * slack(binary))
+    assert status == 0 and events[-1]["kind"] == "final", (status, events)
+    assert word_error_rate(SENTENCE, events[-1]["text"]) <= MAX_WER, events[-1]["text"]
 
 
 @pytest.mark.core

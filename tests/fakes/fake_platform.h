@@ -126,7 +126,9 @@ class FakeTask : public RecognitionTask {
   RecognitionResultHandler handler;
   std::shared_ptr<SpeechRecognitionRequest> request;
   int cancelCount = 0;
+  double backlog = 0;  // a recognizer that keeps up, unless a test says otherwise
   void cancel() override { ++cancelCount; }
+  double backlogDuration() const override { return backlog; }
 };
 
 class FakeRecognizer : public SpeechRecognizer {

@@ -5,9 +5,12 @@
 // service runs on it exactly as on a real engine, threads and all.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,12 +33,32 @@ struct DecoderScript {
   // A feed that takes the total fed past this fails with `feedFailure`.
   std::optional<size_t> failFeedAfter;
   std::string feedFailure = "fake feed failure";
+  // The first feed that takes the total fed to this or past it then holds the worker, as a costly
+  // end of a segment does, until the test releases it.
+  std::optional<size_t> holdAt;
 };
 
 // What the test reads back; written by the recognizer's threads.
 struct DecoderRecord {
   std::atomic<int> loads{0};
   std::atomic<size_t> fed{0};
+
+  // The test's side of `holdAt`, and a wait for the worker's progress.
+  void release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  // False if `fed` and `holding` do not get there within `patience`.
+  bool waitFor(size_t samples, bool held, std::chrono::milliseconds patience) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, patience, [&] { return fed >= samples && holding == held; });
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holding = false;
+  bool released = false;
 };
 
 class FakeDecoder final : public Decoder {
@@ -53,6 +76,15 @@ class FakeDecoder final : public Decoder {
     for (const auto& [after, text] : script_->hypotheses) {
       if (fed_ >= after) hypothesis_ = text;
     }
+    std::unique_lock lock(record_->mutex);
+    if (script_->holdAt && fed_ >= *script_->holdAt && !held_) {
+      held_ = true;
+      record_->holding = true;
+      record_->changed.notify_all();
+      record_->changed.wait(lock, [&] { return record_->released; });
+      record_->holding = false;
+    }
+    record_->changed.notify_all();
     return {};
   }
   Status finish() override {
@@ -67,6 +99,7 @@ class FakeDecoder final : public Decoder {
   std::shared_ptr<const DecoderScript> script_;
   std::shared_ptr<DecoderRecord> record_;
   size_t fed_ = 0;
+  bool held_ = false;
   std::string hypothesis_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "linux/recognition/fake_decoder.h"
 #include "linux/recognition/recognition_reports.h"
 #include "linux/recognition/recognizer_threads_wait.h"
+#include "session/speech_session.h"
 
 namespace mic {
 namespace {
@@ -225,6 +227,59 @@ TEST_F(Recognition, ReleasingEverythingMidStreamIsSafe) {
   // The task was released without cancel or endAudio: its worker still ends.
   EXPECT_TRUE(waitForRecognizerThreads(kPatienceMs));
   EXPECT_EQ(reports.final(), std::nullopt);
+}
+
+// A segment end that holds the worker (1.5 s of it) while the speaker talks on: the recognizer is
+// behind the microphone, which is no pause of the speaker, so listening goes on; once it has caught
+// up, a real pause still ends the run, and the final has every word.
+TEST_F(Recognition, ABusyRecognizerDoesNotCutTheSpeakerOff) {
+  constexpr size_t kTenth = 1600;  // 0.1 s at 16 kHz
+  DecoderScript script = scripted({{kTenth, "one"}, {10 * kTenth, "one two"}}, "one two three");
+  script.holdAt = 2 * kTenth;
+  useEngine(std::move(script));
+  testing::FakePlatform fake;
+  fake.locales.currentIdentifier = "en-US";
+  Platform platform{*service_, fake.audio, fake.loop, fake.loop, fake.locales, fake.process};
+  auto session = std::make_shared<SpeechSession>(std::nullopt, platform, fake.recorder());
+  fake.audio.engine->node.format = {16000, 1};
+  session->beginRecognition();
+  const FakeBuffer tenth({16000, 1}, std::vector<float>(kTenth, 0.01f));
+  const auto said = [&](double seconds) {
+    for (int i = 0; i < static_cast<int>(seconds * 10 + 0.5); ++i) {
+      ASSERT_TRUE(fake.audio.engine->node.deliver(tenth));
+      fake.loop.advance(0.1);
+    }
+  };
+  using Line = std::pair<std::string, std::string>;
+  const auto lines = [&] {
+    std::vector<Line> out;
+    for (const auto& line : fake.lines) out.emplace_back(line.kind, line.text);
+    return out;
+  };
+  const auto stopped = [&] {
+    return std::ranges::count(lines(), Line{"status", "finishing transcript"}) > 0;
+  };
+
+  ASSERT_TRUE(fake.audio.engine->node.deliver(tenth));
+  ASSERT_TRUE(fake.audio.engine->node.deliver(tenth));
+  ASSERT_TRUE(record_->waitFor(2 * kTenth, true, kPatienceMs));  // "one" is out; the end begins
+  fake.loop.runPending();
+  said(1.6);  // at the clock's 1.6 s, "one" is 1.6 s old
+  EXPECT_FALSE(stopped());
+
+  record_->release();
+  ASSERT_TRUE(record_->waitFor(18 * kTenth, false, kPatienceMs));
+  fake.loop.advance(2.0);  // silence: no audio, nothing behind
+  EXPECT_TRUE(stopped());
+  ASSERT_TRUE(waitForRecognizerThreads(kPatienceMs));
+  fake.loop.runPending();
+  EXPECT_EQ(lines(), (std::vector<Line>{{"status", "listening locally"},
+                                        {"partial", "one"},
+                                        {"partial", "one two"},
+                                        {"status", "finishing transcript"},
+                                        {"partial", "one two three"},
+                                        {"final", "one two three"}}));
+  EXPECT_EQ(fake.process.exits, std::vector<int>{0});
 }
 
 }  // namespace

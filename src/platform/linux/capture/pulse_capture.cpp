@@ -87,8 +87,16 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
   const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(format.sampleRate),
                             static_cast<uint8_t>(format.channelCount)};
   if (!pa_sample_spec_valid(&spec)) return pulseError(PA_ERR_INVALID);
+  // The source's own map: the server connects channels by position, and a stream with the default
+  // (front left, front right, ...) would get nothing from a source whose channels are all AUX
+  // positions (a multi-input interface, a remapped microphone): pure silence.
   pa_channel_map map;
-  pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+  if (source && source->channelMap.channels == spec.channels &&
+      pa_channel_map_valid(&source->channelMap)) {
+    map = source->channelMap;
+  } else {
+    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+  }
 
   {
     LoopLock lock(loopMutex_);

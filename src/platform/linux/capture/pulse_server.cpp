@@ -266,7 +266,8 @@ void PulseServer::onSourceInfo(pa_context*, const pa_source_info* info, int eol,
     } else {
       self->found_ =
           DefaultSource{info->name ? info->name : "",
-                        {static_cast<double>(info->sample_spec.rate), info->sample_spec.channels}};
+                        {static_cast<double>(info->sample_spec.rate), info->sample_spec.channels},
+                        info->channel_map};
     }
     return;
   }

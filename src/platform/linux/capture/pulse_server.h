@@ -45,10 +45,12 @@ class SCOPED_CAPABILITY LoopLock {
   LoopMutex& mutex_;
 };
 
-// The default source as the server described it: a microphone's name and its own format.
+// The default source as the server described it: a microphone's name, its own format and what
+// each of its channels is.
 struct DefaultSource {
   std::string name;
   AudioFormat format;
+  pa_channel_map channelMap{};
 };
 
 // One connection to the sound server (PulseAudio, or PipeWire through pipewire-pulse), shared by

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/pocketsphinx/segment_bound.h"
 #include "platform/linux/recognition/decoder.h"
 #include "platform/status.h"
 #include "platform/transcript_join.h"
@@ -26,7 +27,9 @@ struct WarmUpPolicy {
 //
 // The decoder's end of utterance (its rescoring pass) costs more the longer the audio it covers, so
 // the utterance is cut into segments at the pauses the decoder's voice activity detector finds, and
-// each segment is finished while the speaker is still silent rather than all of it at the end.
+// each segment is finished while the speaker is still silent rather than all of it at the end. A
+// speaker who talks on without such a pause has the segment ended at a quiet moment between words
+// once it runs long (SegmentBound), so that no end costs more than a bounded time.
 class PocketSphinxUtterance final : public Decoder {
  public:
   PocketSphinxUtterance(std::unique_ptr<PocketSphinxDecoder> decoder, WarmUpPolicy policy);
@@ -43,14 +46,18 @@ class PocketSphinxUtterance final : public Decoder {
   bool inSpeech() const override { return speaking_; }
 
  private:
+  // Decodes `samples` as part of the current segment, ending it if the detector hears a pause.
+  Status decode(std::span<const int16_t> samples);
   Status endSegment();
   // The decoder's reading of the current segment, placed in the audio by samples fed.
   StretchResult segmentResult(bool closes);
 
   std::unique_ptr<PocketSphinxDecoder> decoder_;
   WarmUpPolicy policy_;
+  SegmentBound bound_;
   bool speaking_ = false;
   bool segmentHeardSpeech_ = false;
+  bool segmentShowedWords_ = false;  // the current segment's words are part of hypothesis_
   TranscriptJoin join_;
   uint64_t samplesFed_ = 0;
   uint64_t segmentStart_ = 0;  // where the current segment began, in samples fed

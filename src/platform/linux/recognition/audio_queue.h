@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -32,8 +33,13 @@ class AudioQueue {
 
   enum class Wait { chunk, closed, interrupted };
   // Blocks until a chunk is ready (moved into `chunk`), the queue is closed and drained, or it is
-  // interrupted. A closed queue still hands out what it holds first.
+  // interrupted. A closed queue still hands out what it holds first. Coming back for the next
+  // chunk is what says that the worker is done with the last one.
   Wait pop(AudioChunk& chunk);
+
+  // Seconds of audio pushed that the worker is not done with yet: what waits here and the chunk
+  // it is working on. Any thread.
+  double backlogDuration() const;
 
  private:
   std::optional<Wait> takeLocked(AudioChunk& chunk) REQUIRES(mutex_);
@@ -43,6 +49,11 @@ class AudioQueue {
   std::deque<AudioChunk> chunks_ GUARDED_BY(mutex_);
   bool closed_ GUARDED_BY(mutex_) = false;
   bool interrupted_ GUARDED_BY(mutex_) = false;
+  // In whole microseconds, so that what a chunk added it takes away again exactly.
+  int64_t handedOutMicros_ GUARDED_BY(mutex_) = 0;
+  // Read without the lock: the main thread asks every tick and must not queue behind the audio
+  // thread for it.
+  std::atomic<int64_t> backlogMicros_ = 0;
 };
 
 }  // namespace mic

@@ -39,6 +39,10 @@ class LocalRecognitionTask : public RecognitionTask {
     if (state_->audio) state_->audio->interrupt();
     if (state_->model) state_->model->wake();  // none for a damaged model
   }
+  // What the worker has yet to decode: the queue holds it until the decoder is done with it.
+  double backlogDuration() const override {
+    return state_->audio ? state_->audio->backlogDuration() : 0;
+  }
 
  private:
   std::shared_ptr<RecognitionTaskState> state_;
