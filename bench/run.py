@@ -510,7 +510,7 @@ def print_long(columns):
           f"{BUSY_JOBS} CPU-bound jobs running; noisy = another talker 10 dB and brown noise "
           "15 dB under the speech")
     width = 44
-    print("".ljust(width) + "".join(name.rjust(22) for name, *_ in columns))
+    print("".ljust(width) + "".join(name.rjust(27) for name, *_ in columns))
     rows = [
         ("speech s (wav)", lambda c: fmt(c[1], 1)),
         ("runs stopped while the speaker talked",
@@ -523,7 +523,7 @@ def print_long(columns):
         ("peak RSS MiB (highest)", lambda c: fmt(max(f["rss_mib"] for f in c[2]), 1)),
     ]
     for label, cell in rows:
-        print(label.ljust(width) + "".join(cell(c).rjust(22) for c in columns))
+        print(label.ljust(width) + "".join(cell(c).rjust(27) for c in columns))
     print()
     early = sum(f["stopped_early"] for c in columns for f in c[2])
     print(f"{'PASS' if early == 0 else 'MISS'}  no run stopped while the speaker talked: "
