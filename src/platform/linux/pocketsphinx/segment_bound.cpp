@@ -11,8 +11,10 @@ bool SegmentBound::quiet(double energy) const {
 }
 
 size_t SegmentBound::gapFrames(size_t speech) {
-  if (speech < kLongSpeech + 2 * kRate) return 5;  // 100 ms: words rarely pause inside for that
-  if (speech < kLongSpeech + 3 * kRate) return 3;
+  constexpr size_t kSpan = kLongestSpeech - kLongSpeech;
+  const size_t past = speech - kLongSpeech;
+  if (past < kSpan / 2) return 5;  // 100 ms: words rarely pause inside for that
+  if (past < kSpan * 5 / 6) return 3;
   return 1;
 }
 
