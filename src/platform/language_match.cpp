@@ -1,5 +1,7 @@
 #include "platform/language_match.h"
 
+#include <algorithm>
+
 namespace mic {
 
 std::string languageOf(std::string_view identifier) {
@@ -19,6 +21,14 @@ std::string languageOf(std::string_view identifier) {
 bool sameLanguage(std::string_view requested, std::string_view offered) {
   const std::string language = languageOf(requested);
   return !language.empty() && language == languageOf(offered);
+}
+
+bool servesLanguage(std::string_view requested, std::string_view recognizerLocale,
+                    std::span<const std::string> supportedLocales) {
+  return sameLanguage(requested, recognizerLocale) &&
+         std::ranges::any_of(supportedLocales, [&](const std::string& offered) {
+           return sameLanguage(requested, offered);
+         });
 }
 
 }  // namespace mic

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,10 @@ std::string languageOf(std::string_view identifier);
 // Whether a recognizer for `offered` listens in the language `requested` names. A recognizer that
 // falls back to another language for a locale it does not know counts as none.
 bool sameLanguage(std::string_view requested, std::string_view offered);
+
+// Whether a system recognizer made for `requested` serves it: the recognizer's own locale is of
+// that language, and so is one of the locales the system says it recognizes.
+bool servesLanguage(std::string_view requested, std::string_view recognizerLocale,
+                    std::span<const std::string> supportedLocales);
 
 }  // namespace mic

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace mic {
 namespace {
 
@@ -30,6 +33,17 @@ TEST(LanguageMatchTest, ComparesLanguageSubtagsOnly) {
     EXPECT_EQ(sameLanguage(c.requested, c.offered), c.same)
         << "\"" << c.requested << "\" against \"" << c.offered << "\"";
   }
+}
+
+TEST(LanguageMatchTest, ARecognizerServesOnlyALanguageTheSystemRecognizes) {
+  const std::vector<std::string> supported = {"en-US", "en-GB", "fr-FR", "de-DE"};
+  EXPECT_TRUE(servesLanguage("en_AU", "en-AU", supported));
+  EXPECT_TRUE(servesLanguage("fr_CA.UTF-8", "fr-CA", supported));
+  // The fallback: a recognizer of the dictation language for a locale it does not know.
+  EXPECT_FALSE(servesLanguage("xx_XX", "en-US", supported));
+  // A recognizer that kept the locale asked for, for a language the system does not recognize.
+  EXPECT_FALSE(servesLanguage("sw_KE", "sw-KE", supported));
+  EXPECT_FALSE(servesLanguage("en_US", "en-US", {}));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #import <Foundation/Foundation.h>
 #import <Speech/Speech.h>
 
-#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -146,14 +145,11 @@ class AppleSpeechRecognitionService final : public SpeechRecognitionService {
       if (recognizer == nil) return nullptr;
       // For a locale it cannot recognise, initWithLocale: answers with a recognizer for the
       // language of the keyboard's dictation instead of nil.
-      if (!sameLanguage(locale.identifier, toStdString(recognizer.locale.localeIdentifier)))
-        return nullptr;
       std::vector<std::string> supported;
       for (NSLocale* offered in SFSpeechRecognizer.supportedLocales)
         supported.push_back(toStdString(offered.localeIdentifier));
-      if (std::ranges::none_of(supported, [&](const std::string& offered) {
-            return sameLanguage(locale.identifier, offered);
-          }))
+      if (!servesLanguage(locale.identifier, toStdString(recognizer.locale.localeIdentifier),
+                          supported))
         return nullptr;
       return std::make_shared<AppleSpeechRecognizer>(recognizer);
     }
