@@ -200,11 +200,14 @@ def at_level(wav, decibels):
     return out
 
 
-def run_program(binary, server, wav, monitor, speech_seconds, threshold):
-    """One run: start, wait for "listening locally", play, wait for the terminal line."""
+def played_run(binary, server, wav, seconds, listen_timeout, grace):
+    """Starts the program, waits for "listening locally", plays `wav` (`seconds` long) and reaps
+    the program, killed `grace` seconds after the speech if it has not ended: (the run, when the
+    playing began, status, CPU seconds at "listening locally" and in all, peak RSS, the checked
+    events), or None and what went wrong."""
     run = Run(binary, env=env_with(server))
     try:
-        run.wait_for_text("listening locally", timeout=15)
+        run.wait_for_text("listening locally", timeout=listen_timeout)
     except AssertionError as e:
         run.proc.kill()
         run.finish(10)
@@ -214,16 +217,25 @@ def run_program(binary, server, wav, monitor, speech_seconds, threshold):
     player = play(server, wav)
     # Only wait4 may reap the program (poll() would lose its resource usage), so a timer ends a
     # run that never finishes.
-    watchdog = threading.Timer(speech_seconds + 30, run.proc.kill)
+    watchdog = threading.Timer(seconds + grace, run.proc.kill)
     watchdog.start()
     status, cpu, rss = reap(run.proc)
     watchdog.cancel()
     run.finish(10)
-    player.wait(speech_seconds + 10)
+    player.wait(seconds + 10)
     try:
         events = check_stream(run)
     except AssertionError as e:
         return None, f"bad output: {e}"
+    return (run, played_at, status, cpu_at_listening, cpu, rss, events), None
+
+
+def run_program(binary, server, wav, monitor, speech_seconds, threshold):
+    """One run: start, wait for "listening locally", play, wait for the terminal line."""
+    played, error = played_run(binary, server, wav, speech_seconds, 15, 30)
+    if played is None:
+        return None, error
+    run, played_at, status, cpu_at_listening, cpu, rss, events = played
     if status != 0 or events[-1]["kind"] != "final":
         return None, f"status {status}, last line {events[-1]}"
     span = monitor.speech_span(played_at, threshold)
@@ -406,26 +418,10 @@ class BusyMachine:
 def run_long(binary, server, wav, monitor, text):
     """One run on long speech: whether listening stopped while the speaker still talked, the
     words of the "final" against those spoken, and the peak RSS."""
-    run = Run(binary, env=env_with(server))
-    try:
-        run.wait_for_text("listening locally", timeout=30)
-    except AssertionError as e:
-        run.proc.kill()
-        run.finish(10)
-        return None, f"no 'listening locally': {e}"
-    played_at = time.monotonic()
-    seconds = wav_seconds(wav)
-    player = play(server, wav)
-    watchdog = threading.Timer(seconds + 60, run.proc.kill)
-    watchdog.start()
-    status, _, rss = reap(run.proc)
-    watchdog.cancel()
-    run.finish(10)
-    player.wait(seconds + 10)
-    try:
-        events = check_stream(run)
-    except AssertionError as e:
-        return None, f"bad output: {e}"
+    played, error = played_run(binary, server, wav, wav_seconds(wav), 30, 60)
+    if played is None:
+        return None, error
+    run, played_at, status, _, _, rss, events = played
     span = monitor.speech_span(played_at, speech_threshold(-6))
     if span is None:
         return None, "the microphone never carried the speech"
