@@ -29,9 +29,13 @@ target_link_options(mic-transcriber PRIVATE
   "LINKER:-sectcreate,__TEXT,__info_plist,${MIC_INFO_PLIST}")
 set_property(TARGET mic-transcriber APPEND PROPERTY LINK_DEPENDS ${MIC_INFO_PLIST})
 
-# macOS remembers the microphone and speech permissions by code signature. The linker's ad-hoc
-# signature names the file, not the bundle, so every rebuild would ask again; signed ad hoc with
-# the Info.plist's identifier, the answers outlast rebuilds.
+# macOS keeps the speech and microphone answers for the code's designated requirement. For ad-hoc
+# code that is the code's hash, so each rebuild is asked again and can even be refused while System
+# Settings still shows the switch on; a certificate's identity (self-signed will do) keeps the
+# answers across rebuilds. The identifier is the Info.plist's either way, for tccutil and for the
+# requirement itself.
+set(MIC_CODESIGN_IDENTITY "-" CACHE STRING
+  "Code-signing identity for the program: \"-\" signs ad hoc, or a certificate's name in the keychain")
 file(READ ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/apple/Info.plist MIC_INFO_PLIST_TEXT)
 string(REGEX MATCH "<key>CFBundleIdentifier</key>[ \t\r\n]*<string>([^<]+)</string>" _
              "${MIC_INFO_PLIST_TEXT}")
@@ -39,9 +43,13 @@ set(MIC_BUNDLE_IDENTIFIER ${CMAKE_MATCH_1})
 if(NOT MIC_BUNDLE_IDENTIFIER)
   message(FATAL_ERROR "no CFBundleIdentifier in src/platform/apple/Info.plist")
 endif()
+if(MIC_CODESIGN_IDENTITY STREQUAL "")
+  message(FATAL_ERROR "MIC_CODESIGN_IDENTITY must name an identity, or be - to sign ad hoc")
+endif()
 find_program(MIC_CODESIGN codesign REQUIRED)
 add_custom_command(TARGET mic-transcriber POST_BUILD
-  COMMAND ${MIC_CODESIGN} -f -s - -i ${MIC_BUNDLE_IDENTIFIER} $<TARGET_FILE:mic-transcriber>
-  COMMENT "Signing mic-transcriber ad hoc as ${MIC_BUNDLE_IDENTIFIER}"
+  COMMAND ${MIC_CODESIGN} -f -s "${MIC_CODESIGN_IDENTITY}" -i ${MIC_BUNDLE_IDENTIFIER}
+          $<TARGET_FILE:mic-transcriber>
+  COMMENT "Signing mic-transcriber as ${MIC_BUNDLE_IDENTIFIER} with identity ${MIC_CODESIGN_IDENTITY}"
   VERBATIM)
 install(TARGETS mic-transcriber RUNTIME DESTINATION bin)
