@@ -11,7 +11,7 @@ packages=(
 test_packages=(
   libgtest-dev libgmock-dev nlohmann-json3-dev libbenchmark-dev
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon flite sox pocketsphinx faketime
-  python3 python3-pytest python3-jsonschema
+  python3 python3-pytest python3-jsonschema python3-yaml
   clang libclang-rt-14-dev clang-format strace valgrind jq
   groff-base man-db dpkg-dev lintian nodejs
 )

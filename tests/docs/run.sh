@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The documentation's tests: the manual page, README, the consumer examples against a stand-in
-# program, the event schema against the program's texts; given a build directory, also what
-# `cmake --install` puts where and (as root) the Debian package.
+# program, the event schema against the program's texts, the hosted-Mac CI workflow against the
+# tree (test_workflow.py); given a build directory, also what `cmake --install` puts where and
+# (as root) the Debian package.
 # Usage: tests/docs/run.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
