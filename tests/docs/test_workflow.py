@@ -208,7 +208,8 @@ def workflow_text():
 
 class TestMacWorkflow:
     def test_everything_it_runs_is_in_the_tree(self, tree, workflow_text):
-        assert workflow_problems(workflow_text, tree) == []
+        found = workflow_problems(workflow_text, tree)
+        assert not found, "\n".join(found)
 
     # Each a small mistake the check must catch, with what it must say.
     @pytest.mark.parametrize("old, new, said", [
