@@ -258,7 +258,8 @@ class TestRunOnceCheck:
          "still there"),
     ])
     def test_holds_a_run_to_what_callers_rely_on(self, script, said):
-        done = run_once(script, timeout=2)
+        # Short only where the run is meant to hang: a busy machine must not fail the others.
+        done = run_once(script, timeout=2 if said and said.startswith("no end") else 10)
         if said is None:
             assert done.returncode == 0 and done.stdout.startswith("ok:"), done
         else:
