@@ -1,45 +1,86 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
 
 #include "platform/audio_input.h"
+#include "platform/main_loop.h"
 
 namespace mic {
 
-// What an engine that stops itself when the audio hardware changes (a headset switching profile
-// as its microphone opens, headphones plugged in, another default device) does about it: capture
-// goes on in the input's new format, with the same tap, so nothing already heard is lost. It ends
-// only when there is no usable input, the engine will not start again, or restarts keep producing
-// no audio.
+// Whether `samples` (every `stride`-th one, from the first) carry any sound: a sample of at least
+// 2^-24, the smallest step a 24-bit converter makes. An engine just restarted, a device in the
+// middle of a switch, or an idle virtual device in an aggregate hands out buffers of zeros; a real
+// microphone's noise floor is far above the threshold.
+bool carriesSound(std::span<const float> samples, size_t stride = 1);
+
+// What capture the recovery looks after does. Main thread only.
+class RecoverableCapture {
+ public:
+  virtual ~RecoverableCapture() = default;
+  // Whether capture that start() began is still wanted: the session has not stopped it.
+  virtual bool wanted() = 0;
+  // Whether the engine runs, and the format its tap was installed in.
+  virtual bool running() = 0;
+  virtual AudioFormat tapFormat() = 0;
+  // The input's format as the hardware has it now; a rate of 0 or no channels when none is left.
+  virtual AudioFormat inputFormat() = 0;
+  // Captures again in `format`, through a fresh engine with the same tap. A failure carries the
+  // platform's description.
+  virtual Status restart(AudioFormat format) = 0;
+  // Capture is over: ended as a vanished microphone ends it, with what was heard kept.
+  virtual void end() = 0;
+};
+
+// What to do when the audio hardware changes under a capture (a headset switching profile as its
+// microphone opens, a device plugged in or chosen, headphones on an aggregate): the engine stops
+// itself and says so, often several times in a row. Capture goes on in the input's new format, so
+// nothing already heard is lost; it ends only when no input is left or restarting keeps failing.
+//
+//  - A change is acted on once the changes have stopped for kSettlingTime: a burst is one change,
+//    and the input's format is read once the hardware has settled on it.
+//  - A restart that fails is tried again after another settling time.
+//  - Restarts are counted over kRestartWindow seconds: more than kMaxRestartsInWindow there is a
+//    loop (a restart that itself changes the hardware), not a user changing devices.
+//  - Restarts in a row that bring nothing but digital silence are bounded by
+//    kMaxRestartsWithoutAudio, however far apart.
 class CaptureRecovery {
  public:
-  // Restarts in a row that may bring no audio before capture counts as gone.
+  static constexpr double kSettlingTime = 0.5;
+  static constexpr double kRestartWindow = 10.0;
+  static constexpr int kMaxRestartsInWindow = 3;
   static constexpr int kMaxRestartsWithoutAudio = 3;
 
-  // The tap to install again, as the session installed it.
-  struct Tap {
-    uint32_t bus = 0;
-    uint32_t bufferSize = 0;
-    AudioTapBlock block;
-  };
+  // The loop and clock the settling is measured on; `capture` is the owner's. All outlive this.
+  CaptureRecovery(RecoverableCapture& capture, MainLoop& loop, MonotonicClock& clock);
 
-  enum class Outcome {
-    unchanged,  // still running, or not capturing any more: nothing to do
-    restarted,  // capturing again, in the input's current format
-    ended,      // capture is over: the caller ends it as a vanished microphone does
-  };
+  // Main thread: the engine said its configuration changed.
+  void onConfigurationChange();
 
-  // Main thread, after the engine said its configuration changed. `capturing`: whether capture
-  // that start() began is still wanted (the session has not stopped it). `tap` is the caller's
-  // own: the node's record of it goes when the tap is taken out.
-  Outcome onConfigurationChange(AudioEngine& engine, const Tap& tap, bool capturing);
-
-  // Any thread: a buffer arrived, so the last restart worked.
+  // Any thread: a buffer arrived, in one channel (or with the stride of its channels). Only one
+  // that carries sound shows that the last restart worked.
+  void noteBuffer(std::span<const float> samples, size_t stride = 1) {
+    if (carriesSound(samples, stride)) noteAudio();
+  }
   void noteAudio() { restartsWithoutAudio_.store(0, std::memory_order_relaxed); }
 
  private:
+  void settleLater();
+  void settle(uint64_t change);
+  bool mayRestart(double now);
+
+  RecoverableCapture& capture_;
+  MainLoop& loop_;
+  MonotonicClock& clock_;
+  uint64_t changes_ = 0;         // changes reported, and failed restarts to try again
+  std::deque<double> restarts_;  // when, within the window
   std::atomic<int> restartsWithoutAudio_{0};
+  // Delayed work holds this weakly: it may fall due after the owner is gone.
+  const std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace mic

@@ -25,6 +25,9 @@ struct RecognitionResult {
 
 struct RecognitionError {
   std::string localizedDescription;  // a human-readable sentence, passed on unchanged
+  // The recognizer's own report that it heard no speech (isNoSpeechError): with nothing heard,
+  // the run's outcome is "nothing was heard", not a failure.
+  bool noSpeech = false;
 };
 
 // Called any number of times, on any thread, with a result, an error, or both.

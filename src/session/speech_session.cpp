@@ -208,7 +208,8 @@ void SpeechSession::handleRecognitionReport(const std::optional<RecognitionResul
   }
   if (error) {
     if (stopping_) return;  // the drain ending finishes the run
-    if (heardSpeech_) {
+    // Words heard end with them; the recognizer's own "no speech" ends as nothing heard.
+    if (heardSpeech_ || error->noSpeech) {
       complete();
     } else {
       fail(error->localizedDescription);

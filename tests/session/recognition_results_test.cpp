@@ -1,5 +1,6 @@
 #include <thread>
 
+#include "platform/recognition_errors.h"
 #include "session_fixture.h"
 
 namespace mic::testing {
@@ -86,6 +87,98 @@ TEST_F(Results, FinalResultIgnoresAnErrorInTheSameReport) {
   reportBoth("", true, "lost");
   EXPECT_EQ(linesAfterStart(), (Lines{{"error", "no speech was detected"}}));
   EXPECT_EQ(exitStatus(), 2);
+}
+
+// The recognizer's own "no speech" error, as the backend classifies it, is the no-speech outcome;
+// every other error stays a failure (or ends with the words heard).
+struct NoSpeechCase {
+  const char* name;
+  const char* before;  // a transcription reported first, if not empty
+  bool draining;
+  const char* domain;
+  long code;
+  const char* description;
+  std::vector<std::pair<std::string, std::string>> lines;
+  int status;
+};
+
+// One run of its own for each case.
+class NoSpeechRun : public SessionTest {
+ public:
+  void TestBody() override {}
+
+  void play(const NoSpeechCase& c) {
+    startListening();
+    if (*c.before) report(c.before);
+    if (c.draining) session->stopInput();
+    recognizer->task->handler(std::nullopt,
+                              RecognitionError{c.description, isNoSpeechError(c.domain, c.code)});
+    fake.loop.runPending();
+    if (c.draining) {
+      EXPECT_FALSE(exitStatus()) << "the drain ending finishes the run";
+      fake.loop.advance(SpeechSession::kDrainTime);
+    }
+    EXPECT_EQ(linesAfterStart(), c.lines);
+    EXPECT_EQ(exitStatus(), c.status);
+  }
+};
+
+TEST(ResultErrors, TheRecognizersNoSpeechErrorIsNothingHeard) {
+  const NoSpeechCase cases[] = {
+      {"no speech, nothing reported",
+       "",
+       false,
+       "kAFAssistantErrorDomain",
+       1110,
+       "No speech detected",
+       {{"error", "no speech was detected"}},
+       2},
+      {"no speech after a blank transcription",
+       " ",
+       false,
+       "kAFAssistantErrorDomain",
+       1110,
+       "No speech detected",
+       {{"partial", " "}, {"error", "no speech was detected"}},
+       2},
+      {"no speech after words",
+       "hello",
+       false,
+       "kAFAssistantErrorDomain",
+       1110,
+       "No speech detected",
+       {{"partial", "hello"}, {"final", "hello"}},
+       0},
+      {"another code of that domain",
+       "",
+       false,
+       "kAFAssistantErrorDomain",
+       203,
+       "Retry",
+       {{"error", "Retry"}},
+       1},
+      {"that code in another domain",
+       "",
+       false,
+       "kLSRErrorDomain",
+       1110,
+       "Failed",
+       {{"error", "Failed"}},
+       1},
+      {"no speech while draining",
+       "",
+       true,
+       "kAFAssistantErrorDomain",
+       1110,
+       "No speech detected",
+       {{"status", "finishing transcript"}, {"error", "no speech was detected"}},
+       2},
+  };
+  for (const NoSpeechCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    NoSpeechRun run;
+    run.play(c);
+  }
 }
 
 TEST_F(Results, ErrorWhileDrainingIsIgnored) {

@@ -10,9 +10,11 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/apple/apple_strings.h"
 #include "platform/capture_recovery.h"
+#include "platform/channel_mix.h"
 
 namespace mic {
 namespace {
@@ -52,21 +54,48 @@ class AppleAudioEngine;
 struct TapGate {
   std::mutex mutex;
   std::map<uint32_t, AudioTapBlock> blocks;  // one per bus
-  bool open = false;                         // while the engine runs
+  bool open = false;                         // while capture the session started is wanted
   std::function<void()> captureEnded;        // taken by the first end of capture
-  // The format of the first buffer, which every later one is delivered in, and the converter
-  // from another input's format to it.
+  // The mono format of the first buffer, which every later one is delivered in, and the converter
+  // from another input's rate to it.
   AVAudioFormat* _Nullable firstFormat = nil;
   AVAudioConverter* _Nullable converter = nil;
-  CaptureRecovery recovery;  // synchronizes itself
+  CaptureRecovery* _Nullable recovery = nullptr;  // the engine's, until it is destroyed
   // Main thread only: the engine, until it is destroyed.
   AppleAudioEngine* _Nullable owner = nullptr;
 };
 
+// `buffer` with every channel mixed into one (mixToMono), or nil for samples that are not float.
+// The recognizer is reported to return nothing for buffers of more channels, and the framework's
+// converter copies one channel or, for interfaces whose channels have no standard layout, gives
+// silence, so a microphone on input 2 of an interface would not be heard.
+AVAudioPCMBuffer* _Nullable inMono(AVAudioPCMBuffer* buffer) {
+  AVAudioFormat* format = buffer.format;
+  const AVAudioChannelCount channelCount = format.channelCount;
+  float* const* data = buffer.floatChannelData;
+  if (data == nullptr || channelCount == 0) return nil;
+  if (channelCount == 1 && buffer.stride == 1) return buffer;
+  AVAudioFormat* mono = [[AVAudioFormat alloc] initStandardFormatWithSampleRate:format.sampleRate
+                                                                       channels:1];
+  if (mono == nil) return nil;
+  AVAudioPCMBuffer* mixed = [[AVAudioPCMBuffer alloc] initWithPCMFormat:mono
+                                                          frameCapacity:buffer.frameLength];
+  if (mixed == nil || mixed.floatChannelData == nullptr) return nil;
+  mixed.frameLength = buffer.frameLength;
+  // Interleaved samples have one array, channel after channel within each frame.
+  const bool interleaved = format.interleaved;
+  std::vector<const float*> channels(channelCount);
+  for (AVAudioChannelCount c = 0; c < channelCount; ++c)
+    channels[c] = interleaved ? data[0] + c : data[c];
+  mixToMono(channels, interleaved ? buffer.stride : 1,
+            {mixed.floatChannelData[0], static_cast<size_t>(buffer.frameLength)});
+  return mixed;
+}
+
 // `buffer` in the first buffer's format, or nil when it cannot be converted. Apple documents
 // appendAudioPCMBuffer: only as taking audio "in a native format", not whether one request takes
 // buffers of a second format after a device change; so after such a change the buffers are
-// converted back here, and the request and the session go on seeing one format.
+// converted back here to the first rate, and the request and the session go on seeing one format.
 AVAudioPCMBuffer* _Nullable inFirstFormat(TapGate& gate, AVAudioPCMBuffer* buffer) {
   AVAudioFormat* format = buffer.format;
   if (gate.firstFormat == nil) gate.firstFormat = format;
@@ -109,10 +138,15 @@ void deliverToTap(const std::weak_ptr<TapGate>& weakGate, uint32_t bus, AVAudioP
     const AudioTime time{when.sampleTimeValid ? static_cast<uint64_t>(when.sampleTime) : 0};
     std::lock_guard lock(gate->mutex);
     if (!gate->open) return;
-    gate->recovery.noteAudio();
     AVAudioPCMBuffer* delivered = nil;
     @try {
-      delivered = inFirstFormat(*gate, buffer);
+      AVAudioPCMBuffer* mono = inMono(buffer);
+      if (mono == nil) return;
+      // Only sound shows that a restart worked: an engine just started may hand out zeros.
+      if (gate->recovery != nullptr)
+        gate->recovery->noteBuffer(
+            {mono.floatChannelData[0], static_cast<size_t>(mono.frameLength)});
+      delivered = inFirstFormat(*gate, mono);
     } @catch (NSException*) {
       // A buffer the converter refuses is dropped; the audio thread must not unwind.
     }
@@ -125,13 +159,20 @@ void deliverToTap(const std::weak_ptr<TapGate>& weakGate, uint32_t bus, AVAudioP
 
 class AppleInputNode final : public AudioInputNode {
  public:
-  AppleInputNode(AVAudioEngine* engine, std::shared_ptr<TapGate> gate)
+  // `engine` is the engine's field for the framework's engine of the moment, which a restart
+  // after a device change replaces.
+  AppleInputNode(AVAudioEngine* __strong& engine, std::shared_ptr<TapGate> gate)
       : engine_(engine), gate_(std::move(gate)) {}
 
-  AudioFormat outputFormatForBus(uint32_t bus) override {
+  // The hardware side of the input. On a Mac without a microphone (mini, Studio, Pro) the output
+  // side can read 2 channels at 44.1 kHz while the hardware reads none, and after a device change
+  // it can keep the old rate; a tap installed in it then raises.
+  AudioFormat outputFormatForBus(uint32_t bus) override { return hardwareFormat(engine_, bus); }
+
+  static AudioFormat hardwareFormat(AVAudioEngine* engine, uint32_t bus) {
     @autoreleasepool {
       @try {
-        AVAudioFormat* format = [engine_.inputNode outputFormatForBus:bus];
+        AVAudioFormat* format = [engine.inputNode inputFormatForBus:bus];
         return AudioFormat{format.sampleRate, format.channelCount};
       } @catch (NSException*) {
         return AudioFormat{};  // no usable input
@@ -141,11 +182,21 @@ class AppleInputNode final : public AudioInputNode {
 
   void installTap(uint32_t bus, uint32_t bufferSize, AudioFormat format,
                   AudioTapBlock block) override {
-    installedTap_ = CaptureRecovery::Tap{bus, bufferSize, block};
     {
       std::lock_guard lock(gate_->mutex);
       gate_->blocks[bus] = std::move(block);
     }
+    if (auto failure = installOnEngine(bus, bufferSize, format)) {
+      forgetTap(bus);
+      if (!setupFailure_) setupFailure_ = std::move(failure);
+    }
+  }
+
+  // The tap the session installed, on the framework's engine of the moment: after a restart,
+  // the fresh one. Its calls reach the block the session gave, kept in the gate.
+  std::optional<std::string> installOnEngine(uint32_t bus, uint32_t bufferSize,
+                                             AudioFormat format) {
+    installedTap_ = InstalledTap{bus, bufferSize, format};
     std::optional<std::string> failure;
     @autoreleasepool {
       @try {
@@ -167,26 +218,32 @@ class AppleInputNode final : public AudioInputNode {
         failure = describeException(exception);
       }
     }
-    if (failure) {
-      forgetTap(bus);
-      if (!setupFailure_) setupFailure_ = std::move(failure);
-    }
+    return failure;
   }
 
   void removeTap(uint32_t bus) override {
     if (installedTap_ && installedTap_->bus == bus) installedTap_.reset();
-    @autoreleasepool {
-      @try {
-        [engine_.inputNode removeTapOnBus:bus];
-      } @catch (NSException*) {
-        // Nothing was installed there; the gate below still guarantees silence.
-      }
-    }
+    removeFromEngine(engine_, bus);
     forgetTap(bus);
   }
 
+  static void removeFromEngine(AVAudioEngine* engine, uint32_t bus) {
+    @autoreleasepool {
+      @try {
+        [engine.inputNode removeTapOnBus:bus];
+      } @catch (NSException*) {
+        // Nothing was installed there; the gate still guarantees silence.
+      }
+    }
+  }
+
+  struct InstalledTap {
+    uint32_t bus = 0;
+    uint32_t bufferSize = 0;
+    AudioFormat format;
+  };
   // The tap the session installed, to install again after a device change.
-  const std::optional<CaptureRecovery::Tap>& installedTap() const { return installedTap_; }
+  const std::optional<InstalledTap>& installedTap() const { return installedTap_; }
 
   // A failure found while setting up, reported by the engine's start.
   std::optional<std::string> takeSetupFailure() { return std::exchange(setupFailure_, {}); }
@@ -216,56 +273,44 @@ class AppleInputNode final : public AudioInputNode {
     // `released` goes outside the lock: it may hold the last reference to its owner.
   }
 
-  AVAudioEngine* engine_;
+  AVAudioEngine* __strong& engine_;
   const std::shared_ptr<TapGate> gate_;
-  std::optional<std::string> setupFailure_;           // main thread only
-  std::optional<CaptureRecovery::Tap> installedTap_;  // main thread only
+  std::optional<std::string> setupFailure_;   // main thread only
+  std::optional<InstalledTap> installedTap_;  // main thread only
 };
 
-void onConfigurationChange(const std::weak_ptr<TapGate>& weakGate);
+void onConfigurationChange(const std::weak_ptr<TapGate>& weakGate, uint64_t generation);
 
-class AppleAudioEngine final : public AudioEngine {
+// How long an engine replaced after a device change is kept: its tap is out and it is stopped,
+// so nothing of it calls in once a tap call already under way has returned.
+constexpr double kRetiredEngineLife = 2.0;
+
+class AppleAudioEngine final : public AudioEngine, private RecoverableCapture {
  public:
-  AppleAudioEngine()
-      : engine_([[AVAudioEngine alloc] init]),
+  AppleAudioEngine(MainLoop& loop, MonotonicClock& clock)
+      : loop_(loop),
+        engine_([[AVAudioEngine alloc] init]),
         gate_(std::make_shared<TapGate>()),
-        node_(engine_, gate_) {
+        node_(engine_, gate_),
+        recovery_(*this, loop, clock) {
     gate_->owner = this;
-    // A change of the audio hardware's rate or channels (a headset switching profile, a device
-    // plugged in or chosen) stops and uninitialises the engine with nothing but this notification
-    // to say so, posted on an internal queue where the engine must not be torn down. What to do
-    // about it is decided on the main thread, where the engine is used.
-    std::weak_ptr<TapGate> weakGate = gate_;
-    observer_ = [NSNotificationCenter.defaultCenter
-        addObserverForName:AVAudioEngineConfigurationChangeNotification
-                    object:engine_
-                     queue:nil
-                usingBlock:^(NSNotification*) {
-                  dispatch_async(dispatch_get_main_queue(), ^{
-                    onConfigurationChange(weakGate);
-                  });
-                }];
+    gate_->recovery = &recovery_;
+    observe(engine_);
   }
 
   ~AppleAudioEngine() override {
+    {
+      std::lock_guard lock(gate_->mutex);
+      gate_->recovery = nullptr;
+    }
     gate_->owner = nullptr;
     [NSNotificationCenter.defaultCenter removeObserver:observer_];
     stop();
   }
 
-  // Main thread.
-  void recoverFromChange() {
-    if (!node_.installedTap()) return;  // nothing was capturing
-    // A copy: the recovery takes the tap out before it puts it in again.
-    const CaptureRecovery::Tap tap = *node_.installedTap();
-    bool capturing = false;
-    {
-      std::lock_guard lock(gate_->mutex);
-      capturing = gate_->open;
-    }
-    if (gate_->recovery.onConfigurationChange(*this, tap, capturing) ==
-        CaptureRecovery::Outcome::ended)
-      endCapture();
+  // Main thread: the engine `generation` said its configuration changed.
+  void configurationChanged(uint64_t generation) {
+    if (generation == generation_) recovery_.onConfigurationChange();
   }
 
   AudioInputNode& inputNode() override { return node_; }
@@ -283,21 +328,11 @@ class AppleAudioEngine final : public AudioEngine {
   Status start() override {
     if (auto failure = node_.takeSetupFailure()) return Status::failure(*failure);
     setOpen(true);  // before starting, so the first buffers are not lost
-    std::optional<std::string> failure;
-    @autoreleasepool {
-      @try {
-        NSError* error = nil;
-        if (![engine_ startAndReturnError:&error]) {
-          failure = error != nil ? toStdString(error.localizedDescription)
-                                 : std::string("the audio engine did not start");
-        }
-      } @catch (NSException* exception) {
-        failure = describeException(exception);
-      }
+    if (auto failure = startEngine()) {
+      setOpen(false);
+      return Status::failure(*failure);
     }
-    if (!failure) return {};
-    setOpen(false);
-    return Status::failure(*failure);
+    return {};
   }
 
   bool isRunning() const override { return engine_.running; }
@@ -319,14 +354,110 @@ class AppleAudioEngine final : public AudioEngine {
   }
 
  private:
+  // A change of the audio hardware's rate or channels (a headset switching profile, a device
+  // plugged in or chosen) stops and uninitialises the engine with nothing but this notification
+  // to say so, posted on an internal queue where the engine must not be torn down. What to do
+  // about it is decided on the main thread, and only for the engine of the moment.
+  void observe(AVAudioEngine* engine) {
+    if (observer_ != nil) [NSNotificationCenter.defaultCenter removeObserver:observer_];
+    const uint64_t generation = ++generation_;
+    std::weak_ptr<TapGate> weakGate = gate_;
+    MainLoop* loop = &loop_;
+    observer_ = [NSNotificationCenter.defaultCenter
+        addObserverForName:AVAudioEngineConfigurationChangeNotification
+                    object:engine
+                     queue:nil
+                usingBlock:^(NSNotification*) {
+                  loop->post(
+                      [weakGate, generation] { onConfigurationChange(weakGate, generation); });
+                }];
+  }
+
+  std::optional<std::string> startEngine() {
+    std::optional<std::string> failure;
+    @autoreleasepool {
+      @try {
+        NSError* error = nil;
+        if (![engine_ startAndReturnError:&error]) {
+          failure = error != nil ? toStdString(error.localizedDescription)
+                                 : std::string("the audio engine did not start");
+        }
+      } @catch (NSException* exception) {
+        failure = describeException(exception);
+      }
+    }
+    return failure;
+  }
+
   void setOpen(bool open) {
     std::lock_guard lock(gate_->mutex);
     gate_->open = open;
   }
 
-  // Capture is over: the input went away, or would not start again after a change. A restart
-  // that failed has closed the gate already, so this does not ask whether it is open.
-  void endCapture() {
+  // RecoverableCapture, for the recovery after a device change. Main thread.
+  bool wanted() override {
+    std::lock_guard lock(gate_->mutex);
+    return gate_->open;
+  }
+
+  bool running() override { return engine_.running; }
+
+  AudioFormat tapFormat() override {
+    const auto& tap = node_.installedTap();
+    return tap ? tap->format : AudioFormat{};
+  }
+
+  // Read from a fresh engine, the one the restart will use: the torn-down one may still tell of
+  // the hardware before the change.
+  AudioFormat inputFormat() override {
+    @autoreleasepool {
+      fresh_ = [[AVAudioEngine alloc] init];
+      const auto& tap = node_.installedTap();
+      return AppleInputNode::hardwareFormat(fresh_, tap ? tap->bus : 0);
+    }
+  }
+
+  // Apps that ship on AVAudioEngine capture again through a fresh engine after a change: the one
+  // that tore itself down does not reliably start again. The session's engine object stays; the
+  // framework's engine inside it is replaced.
+  Status restart(AudioFormat format) override {
+    const std::optional<AppleInputNode::InstalledTap> tap = node_.installedTap();
+    if (!tap) return Status::failure("no tap to install again");
+    AVAudioEngine* fresh = fresh_ != nil ? fresh_ : [[AVAudioEngine alloc] init];
+    fresh_ = nil;
+    retire(engine_, tap->bus);
+    engine_ = fresh;
+    observe(engine_);
+    if (auto failure = node_.installOnEngine(tap->bus, tap->bufferSize, format))
+      return Status::failure(*failure);
+    @autoreleasepool {
+      @try {
+        [engine_ prepare];
+      } @catch (NSException* exception) {
+        return Status::failure(describeException(exception));
+      }
+    }
+    if (auto failure = startEngine()) return Status::failure(*failure);
+    return {};
+  }
+
+  // The engine replaced: its tap out, stopped, its notifications no longer heard, and released a
+  // while later on the main queue. Never inside its own notification (a crash), and not while a
+  // tap call of its own may still be returning.
+  void retire(AVAudioEngine* old, uint32_t bus) {
+    AppleInputNode::removeFromEngine(old, bus);
+    @autoreleasepool {
+      @try {
+        [old stop];
+      } @catch (NSException*) {
+        // It had stopped itself.
+      }
+    }
+    loop_.postAfter(kRetiredEngineLife, [old] { (void)old; });
+  }
+
+  // Capture is over: no input is left after a change, or capture would not start again.
+  void end() override {
     std::function<void()> handler;
     {
       std::lock_guard lock(gate_->mutex);
@@ -336,19 +467,25 @@ class AppleAudioEngine final : public AudioEngine {
     if (handler) handler();
   }
 
-  AVAudioEngine* const engine_;
+  MainLoop& loop_;
+  AVAudioEngine* engine_;  // the framework's engine of the moment; main thread only
   const std::shared_ptr<TapGate> gate_;
   AppleInputNode node_;
-  id<NSObject> observer_;
+  CaptureRecovery recovery_;
+  id<NSObject> _Nullable observer_ = nil;
+  uint64_t generation_ = 0;               // of engine_, to know its notifications from older ones
+  AVAudioEngine* _Nullable fresh_ = nil;  // read for its format, for the restart to use
 };
 
-void onConfigurationChange(const std::weak_ptr<TapGate>& weakGate) {
+void onConfigurationChange(const std::weak_ptr<TapGate>& weakGate, uint64_t generation) {
   const std::shared_ptr<TapGate> gate = weakGate.lock();
-  if (gate && gate->owner != nullptr) gate->owner->recoverFromChange();
+  if (gate && gate->owner != nullptr) gate->owner->configurationChanged(generation);
 }
 
 class AppleAudioInputService final : public AudioInputService {
  public:
+  AppleAudioInputService(MainLoop& loop, MonotonicClock& clock) : loop_(loop), clock_(clock) {}
+
   void requestMicrophoneAccess(std::function<void(bool granted)> handler) override {
     @autoreleasepool {
       [AVCaptureDevice requestAccessForMediaType:AVMediaTypeAudio
@@ -360,15 +497,20 @@ class AppleAudioInputService final : public AudioInputService {
 
   std::unique_ptr<AudioEngine> makeEngine() override {
     @autoreleasepool {
-      return std::make_unique<AppleAudioEngine>();
+      return std::make_unique<AppleAudioEngine>(loop_, clock_);
     }
   }
+
+ private:
+  MainLoop& loop_;
+  MonotonicClock& clock_;
 };
 
 }  // namespace
 
-std::unique_ptr<AudioInputService> makeAppleAudioInputService() {
-  return std::make_unique<AppleAudioInputService>();
+std::unique_ptr<AudioInputService> makeAppleAudioInputService(MainLoop& loop,
+                                                              MonotonicClock& clock) {
+  return std::make_unique<AppleAudioInputService>(loop, clock);
 }
 
 AVAudioPCMBuffer* _Nullable nativeAudioBuffer(const AudioPCMBuffer& buffer) {

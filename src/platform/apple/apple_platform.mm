@@ -16,10 +16,11 @@ class ApplePlatformServices final : public PlatformServices {
   }
 
  private:
-  const std::unique_ptr<SpeechRecognitionService> speech_ = makeAppleSpeechRecognitionService();
-  const std::unique_ptr<AudioInputService> audio_ = makeAppleAudioInputService();
+  // The loop and clock first: the audio service measures on them.
   const std::unique_ptr<MainLoop> mainLoop_ = makeAppleMainLoop();
   const std::unique_ptr<MonotonicClock> clock_ = makeAppleMonotonicClock();
+  const std::unique_ptr<SpeechRecognitionService> speech_ = makeAppleSpeechRecognitionService();
+  const std::unique_ptr<AudioInputService> audio_ = makeAppleAudioInputService(*mainLoop_, *clock_);
   const std::unique_ptr<Locales> locales_ = makeAppleLocales();
   const std::unique_ptr<Process> process_ = makeAppleProcess();
 };

@@ -14,6 +14,7 @@
 #include "platform/apple/apple_audio_input.h"
 #include "platform/apple/apple_strings.h"
 #include "platform/language_match.h"
+#include "platform/recognition_errors.h"
 #include "platform/transcript_join.h"
 
 namespace mic {
@@ -82,7 +83,10 @@ void reportRecognition(const RecognitionResultHandler& handler, TaskTranscript& 
     converted = RecognitionResult{transcript.join.update(stretch), result.isFinal != NO};
   }
   std::optional<RecognitionError> failure;
-  if (error != nil) failure = RecognitionError{toStdString(error.localizedDescription)};
+  if (error != nil) {
+    failure = RecognitionError{toStdString(error.localizedDescription),
+                               isNoSpeechError(toStdString(error.domain), error.code)};
+  }
   handler(std::move(converted), std::move(failure));
 }
 
@@ -136,20 +140,24 @@ class AppleSpeechRecognitionService final : public SpeechRecognitionService {
     }
   }
 
+  // The locale asked for, or the user's, often names a region the recognizer lacks ("en_DE") or
+  // carries keywords ("en_US@rg=dezzzz", a region override): the recognizer is made for the
+  // supported locale that serves it best, never for another language.
   std::shared_ptr<SpeechRecognizer> makeRecognizer(const Locale& locale) override {
     @autoreleasepool {
-      NSString* identifier = toNSString(locale.identifier);
-      if (identifier == nil) return nullptr;  // not UTF-8: no language has such a name
+      std::vector<std::string> supported;
+      for (NSLocale* offered in SFSpeechRecognizer.supportedLocales)
+        supported.push_back(toStdString(offered.localeIdentifier));
+      const std::optional<std::string> best = bestSupportedLocale(locale.identifier, supported);
+      if (!best) return nullptr;
+      NSString* identifier = toNSString(*best);
+      if (identifier == nil) return nullptr;
       SFSpeechRecognizer* recognizer = [[SFSpeechRecognizer alloc]
           initWithLocale:[NSLocale localeWithLocaleIdentifier:identifier]];
       if (recognizer == nil) return nullptr;
       // For a locale it cannot recognise, initWithLocale: answers with a recognizer for the
       // language of the keyboard's dictation instead of nil.
-      std::vector<std::string> supported;
-      for (NSLocale* offered in SFSpeechRecognizer.supportedLocales)
-        supported.push_back(toStdString(offered.localeIdentifier));
-      if (!servesLanguage(locale.identifier, toStdString(recognizer.locale.localeIdentifier),
-                          supported))
+      if (!servesLanguage(*best, toStdString(recognizer.locale.localeIdentifier), supported))
         return nullptr;
       return std::make_shared<AppleSpeechRecognizer>(recognizer);
     }
