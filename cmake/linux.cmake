@@ -21,7 +21,6 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/posix_locales.cpp
   src/platform/linux/posix_process.cpp
   src/platform/linux/run_loop.cpp
-  src/platform/linux/standard_streams.cpp
   src/platform/linux/steady_clock.cpp
   src/platform/linux/capture/alsa_capture.cpp
   src/platform/linux/capture/frame_collector.cpp

@@ -4,9 +4,12 @@
 #include "app/entry.h"
 #include "app/event_line.h"
 #include "platform/relaunch.h"
+#include "platform/standard_streams.h"
 
 int main(int argc, char** argv) {
-  // Before anything else: a copy that answers for its own permission requests may do the work.
+  // Before any library runs, and before a copy of the program is started, which inherits them.
+  mic::guardStandardStreams();
+  // Then: a copy that answers for its own permission requests may do the work.
   if (const auto status = mic::relaunchAsOwnResponsibleProcess(argv)) return *status;
   // Never destroyed: threads of the platform may still run when the process exits.
   auto* services = mic::makePlatformServices().release();

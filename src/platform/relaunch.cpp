@@ -1,17 +1,34 @@
 #include "platform/relaunch.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+extern char** environ;
 
 namespace mic {
+namespace {
+
+// Never runs: SIGCHLD stays blocked until sigwait takes it. That it is there is what counts (see
+// startWatchedChild).
+void onChildSignal(int) {}
+
+}  // namespace
 
 sigset_t forwardedSignals() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action = {};
+    if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+    sigaddset(&set, signal);
+  }
   return set;
 }
 
@@ -32,9 +49,21 @@ int superviseChild(ChildWatch& child) {
 
 std::optional<pid_t> startWatchedChild(const char* path, char* const* argv, char* const* envp,
                                        const std::function<bool(posix_spawnattr_t*)>& prepare) {
-  // SIGCHLD may come ignored from whoever started the program, which would leave no child to wait
-  // for.
-  ::signal(SIGCHLD, SIG_DFL);
+  // xnu, like the BSDs, discards at once a signal whose action is to ignore it, blocked or not:
+  // SIG_IGN, and SIG_DFL where the default is to ignore, as SIGCHLD's is. sigwait would then never
+  // see the child end and the first process would wait for good (macOS sigwait(2): "Ignored
+  // signals are dropped immediately"). Linux keeps a blocked signal pending either way. A handler
+  // of our own, in place before the signal is blocked, keeps SIGCHLD out of the ignored set on
+  // both; it also undoes a SIGCHLD the caller left ignored, which would leave no child to wait
+  // for. The copy starts with SIGCHLD's default action again, as exec gives every caught signal.
+  // The forwarded signals come here with SIG_DFL, which ends the process, so xnu keeps them
+  // pending too; an ignored one is not waited for.
+  struct sigaction childAction = {};
+  childAction.sa_handler = onChildSignal;
+  sigemptyset(&childAction.sa_mask);
+  childAction.sa_flags = SA_RESTART;
+  struct sigaction previousChildAction = {};
+  ::sigaction(SIGCHLD, &childAction, &previousChildAction);
   sigset_t waited = forwardedSignals();
   sigaddset(&waited, SIGCHLD);
   sigset_t original;
@@ -51,9 +80,53 @@ std::optional<pid_t> startWatchedChild(const char* path, char* const* argv, char
   }
   if (!started) {
     ::pthread_sigmask(SIG_SETMASK, &original, nullptr);
+    ::sigaction(SIGCHLD, &previousChildAction, nullptr);
     return std::nullopt;
   }
   return child;
+}
+
+std::optional<int> superviseCopy(const char* path, char** argv,
+                                 const std::function<bool(posix_spawnattr_t*)>& prepare) {
+  // The copy's watch on this process. Only this process may hold the write end, or the copy
+  // would never see its end: close-on-exec keeps it out of the copy (posix_spawn closes such
+  // descriptors, on macOS as on Linux). The read end is left inheritable for the copy; nothing
+  // else is started meanwhile, since no other thread exists yet.
+  int link[2];
+  if (::pipe(link) != 0) return std::nullopt;
+  const int flags = ::fcntl(link[1], F_GETFD);
+  const std::string readEnd = std::to_string(link[0]);
+  if (flags == -1 || ::fcntl(link[1], F_SETFD, flags | FD_CLOEXEC) == -1 ||
+      ::setenv(kRelaunchedMarker, readEnd.c_str(), 1) != 0) {
+    ::close(link[0]);
+    ::close(link[1]);
+    return std::nullopt;
+  }
+  const std::optional<pid_t> child = startWatchedChild(path, argv, environ, prepare);
+  ::close(link[0]);  // the copy's now
+  if (!child) {
+    ::close(link[1]);
+    ::unsetenv(kRelaunchedMarker);  // runs as it would have without the copy
+    return std::nullopt;
+  }
+  SignalChildWatch watch(*child);
+  return superviseChild(watch);
+}
+
+int starterPipe() {
+  const char* value = ::getenv(kRelaunchedMarker);
+  if (value == nullptr || *value == '\0') return -1;
+  int fd = 0;
+  for (const char* c = value; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9' || fd > 100000) return -1;
+    fd = fd * 10 + (*c - '0');
+  }
+  struct stat info = {};
+  if (fd <= STDERR_FILENO || ::fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) return -1;
+  // Nothing the copy might start should hold it.
+  const int flags = ::fcntl(fd, F_GETFD);
+  if (flags != -1) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  return fd;
 }
 
 ChildWatch::Event SignalChildWatch::next() {

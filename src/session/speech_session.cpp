@@ -84,6 +84,8 @@ void SpeechSession::complete() {
 
 void SpeechSession::start() {
   emit_("status", "requesting local speech access");
+  // Armed first of all: a stop asked for at any time from now on ends the run with its line.
+  platform_.process.watchStopRequests([self = shared_from_this()] { self->onStopRequest(); });
   platform_.speech.requestAuthorization(
       [self = shared_from_this()](SpeechAuthorizationStatus status) {
         self->onSpeechAuthorization(status);
@@ -238,6 +240,19 @@ void SpeechSession::onListeningLimit() { stopInput(); }
 
 void SpeechSession::onCaptureEnded() {
   platform_.mainLoop.post([self = shared_from_this()] { self->stopInput(); });
+}
+
+void SpeechSession::onStopRequest() {
+  platform_.mainLoop.post([self = shared_from_this()] { self->stopOnRequest(); });
+}
+
+void SpeechSession::stopOnRequest() {
+  if (finished_ || stopping_) return;
+  if (!tapInstalled_) {
+    complete();  // not listening yet: nothing was heard, nothing to drain
+    return;
+  }
+  stopInput();
 }
 
 void SpeechSession::stopInput() {

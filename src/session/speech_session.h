@@ -53,6 +53,10 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   // Capture ended on its own (the microphone or the sound server went away): listening stops as
   // a stop trigger stops it.
   void onCaptureEnded();
+  // A stop asked for from outside (a signal; on macOS also the first process gone): listening
+  // stops as a line on standard input stops it. Before listening has started, the run ends at
+  // once as one that heard nothing; once it is stopping, nothing changes.
+  void onStopRequest();
 
  private:
   void handleRecognitionReport(const std::optional<RecognitionResult>& result,
@@ -64,6 +68,7 @@ class SpeechSession : public std::enable_shared_from_this<SpeechSession> {
   void onSilenceTick();
   void watchStandardInput();
   void onListeningLimit();
+  void stopOnRequest();
   void finishAfterDrain();
   // Stops the engine and removes the tap, so no buffer arrives after it returns.
   void stopMicrophone();

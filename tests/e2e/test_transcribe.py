@@ -1,4 +1,7 @@
 """The real binary against the virtual microphone, with synthesized speech and real timing."""
+import contextlib
+import signal
+import socket
 import subprocess
 import time
 
@@ -125,6 +128,87 @@ def test_a_line_on_stdin_stops_listening(binary, pulse_server, speech_dir):
     if status == 0:
         spoken = set(LONG_SENTENCE.split())
         assert len(events[-1]["text"].split()) < len(spoken)
+
+
+def _partial_with_words(run, count, timeout):
+    """The first partial of at least `count` words, waited for up to `timeout` s."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        partials = [e["text"] for e in run.events() if e["kind"] == "partial"]
+        if partials and len(partials[-1].split()) >= count:
+            return partials[-1]
+        time.sleep(0.05)
+    raise AssertionError(f"no partial of {count} words; got {run.events()}")
+
+
+SIGNAL_STOPS = {
+    # (signals, when they are sent, the texts of the whole stream, or None for a transcript)
+    "SIGINT while the speaker talks": ([signal.SIGINT], "speaking", None),
+    "SIGTERM before any speech": ([signal.SIGTERM], "listening", NOTHING_HEARD),
+    "SIGHUP then SIGINT": ([signal.SIGHUP, signal.SIGINT], "listening", NOTHING_HEARD),
+    # Held before listening by a sound server that accepts and never answers.
+    "SIGTERM before listening": ([signal.SIGTERM], "requesting",
+                                 ["requesting local speech access", "no speech was detected"]),
+}
+
+
+@pytest.mark.core
+@pytest.mark.parametrize("case", SIGNAL_STOPS)
+def test_a_signal_stops_listening_and_keeps_what_was_heard(binary, pulse_server, speech_dir,
+                                                           tmp_path, case):
+    """Ctrl-C, timeout, a push-to-talk key released, a service manager: a signal stops listening
+    as a line on stdin does (drain, then one terminal line); before listening, the run ends at once
+    as one that heard nothing. A second signal changes nothing. stdin stays open throughout."""
+    sent, when, expected = SIGNAL_STOPS[case]
+    factor = slack(binary)
+    wav = synthesize(speech_dir, "long", LONG_SENTENCE)
+    server = pulse_server
+    with contextlib.ExitStack() as stack:
+        if when == "requesting":
+            stalled = stack.enter_context(socket.socket(socket.AF_UNIX))
+            stalled.bind(str(tmp_path / "stalled"))
+            stalled.listen(8)
+            server = f"unix:{tmp_path / 'stalled'}"
+        run, status, before = _signalled_run(binary, server, wav, sent, when, factor)
+    events = check_stream(run)
+    texts = [e["text"] for e in events]
+    if expected is not None:
+        assert texts == expected and status == 2, (status, events)
+        return
+    assert status == 0 and events[-1]["kind"] == "final", (status, events)
+    # Still speaking: the pause cannot have stopped it, the signal did.
+    assert run.stopped_mid_speech, events
+    heard = set(events[-1]["text"].lower().split())
+    said = before.lower().split()
+    assert sum(word in heard for word in said) * 2 >= len(said), (before, events)
+    assert len(heard) < len(LONG_SENTENCE.split()), events
+
+
+def _signalled_run(binary, server, wav, sent, when, factor):
+    """A run sent `sent` once it reached `when`: the run, its status, and for "speaking" the
+    partial seen last before the signal."""
+    run, player, before = Run(binary, env=env_with(server)), None, None
+    try:
+        if when == "requesting":
+            run.wait_for_text("requesting local speech access")
+        else:
+            run.wait_for_text("listening locally", timeout=20 * factor)
+        if when == "speaking":
+            player = play(server, wav)
+            before = _partial_with_words(run, 3, timeout=20 * factor)
+        for number in sent:
+            run.proc.send_signal(number)
+        if player:
+            run.wait_for_text("finishing transcript", timeout=10 * factor)
+            run.stopped_mid_speech = player.poll() is None
+        status = run.ended(10 * factor)
+    finally:
+        if run.proc.poll() is None:
+            run.proc.kill()
+        if player:
+            player.kill()
+            player.wait(5)
+    return run, status, before
 
 
 @pytest.mark.core

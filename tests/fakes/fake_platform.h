@@ -183,6 +183,13 @@ class FakeProcess : public Process {
   std::atomic<int> linesRead{0};
   std::vector<int> exits;
   void readLine() override { ++linesRead; }
+  // Kept for the test to call, as a signal would.
+  std::function<void()> stopRequestHandler;
+  int stopWatches = 0;
+  void watchStopRequests(std::function<void()> handler) override {
+    ++stopWatches;
+    stopRequestHandler = std::move(handler);
+  }
   void exit(int status) override { exits.push_back(status); }
 };
 

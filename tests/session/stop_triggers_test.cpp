@@ -163,6 +163,80 @@ TEST_F(Triggers, SecondTriggerWritesNothing) {
   EXPECT_EQ(linesAfterStart(), (Lines{{"partial", "hi"}, kFinishing, {"final", "hi"}}));
 }
 
+// A signal (or the Mac's first process gone), at each stage of a run. It may come on any thread;
+// the session acts only once its main loop runs. Repeated, as a Ctrl-C that reaches the Mac's
+// copy twice (the terminal's and the one passed on), it counts once.
+TEST(StopRequestTest, EndsTheRunAsALineOnStandardInputDoes) {
+  struct Case {
+    const char* name;
+    bool listening;
+    const char* heard;  // reported before the request, if anything
+    bool drainingAlready;
+    std::vector<std::pair<std::string, std::string>>
+        after;  // after "requesting local speech access"
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"before listening: at once, nothing heard",
+       false,
+       nullptr,
+       false,
+       {{"error", "no speech was detected"}},
+       2},
+      {"while listening, words heard",
+       true,
+       "hello there",
+       false,
+       {{"status", "listening locally"},
+        {"partial", "hello there"},
+        kFinishing,
+        {"final", "hello there"}},
+       0},
+      {"while listening, nothing heard",
+       true,
+       nullptr,
+       false,
+       {{"status", "listening locally"}, kFinishing, {"error", "no speech was detected"}},
+       2},
+      {"while draining: nothing more",
+       true,
+       "hi",
+       true,
+       {{"status", "listening locally"}, {"partial", "hi"}, kFinishing, {"final", "hi"}},
+       0},
+  };
+  // A fresh session for each case.
+  struct Run : SessionTest {
+    void TestBody() override {}
+    void go(const Case& c) {
+      makeSession();
+      session->start();
+      ASSERT_EQ(fake.process.stopWatches, 1) << c.name;
+      if (c.listening) {
+        grantSpeech(SpeechAuthorizationStatus::authorized);
+        grantMicrophone(true);
+      }
+      if (c.heard) report(c.heard);
+      if (c.drainingAlready) session->stopInput();
+      fake.loop.advance(0.5);
+      fake.process.stopRequestHandler();
+      fake.process.stopRequestHandler();  // a second signal
+      fake.loop.runPending();
+      if (c.listening) {
+        EXPECT_FALSE(engine().running) << c.name;
+        EXPECT_FALSE(engine().node.hasTap()) << c.name;
+        EXPECT_EQ(fake.speech.request->endAudioCount, 1) << c.name;
+        EXPECT_FALSE(exitStatus()) << c.name << ": the drain comes first";
+      }
+      fake.loop.advance(2.0);
+      const Lines all = lines();
+      EXPECT_EQ(Lines(all.begin() + 1, all.end()), c.after) << c.name;
+      EXPECT_EQ(exitStatus(), c.status) << c.name;
+    }
+  };
+  for (const Case& c : cases) Run().go(c);
+}
+
 TEST_F(Triggers, NothingFiresAfterTheEnd) {
   startListening();
   report("hi", true);

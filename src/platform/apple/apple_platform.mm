@@ -5,6 +5,7 @@
 #include "platform/apple/apple_main_loop.h"
 #include "platform/apple/apple_process.h"
 #include "platform/apple/apple_speech_recognition.h"
+#include "platform/stop_requests.h"
 
 namespace mic {
 namespace {
@@ -28,6 +29,9 @@ class ApplePlatformServices final : public PlatformServices {
 }  // namespace
 
 std::unique_ptr<PlatformServices> makePlatformServices() {
+  // Before any framework starts a thread: from here on a stop signal waits for the session
+  // instead of ending the process. A first process never gets here: it waits for its copy.
+  catchStopSignals();
   return std::make_unique<ApplePlatformServices>();
 }
 

@@ -1,10 +1,15 @@
 #include "platform/apple/apple_process.h"
 
+#include <dispatch/dispatch.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+
+#include "platform/relaunch.h"
+#include "platform/stop_requests.h"
 
 namespace mic {
 namespace {
@@ -24,6 +29,20 @@ class AppleProcess final : public Process {
       if (count < 0 && errno == EINTR) continue;
       return;  // end of input, or a failure that counts as one
     }
+  }
+
+  // The signals, and the first process that started this copy (none when the program runs as
+  // itself): killed outright, it leaves the copy nobody to answer to. The watch blocks a worker
+  // thread for good, as the standard-input reader does.
+  void watchStopRequests(std::function<void()> handler) override {
+    const int starter = starterPipe();
+    dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
+      if (waitForStopRequest(starter)) {
+        handler();
+      } else {
+        releaseStopSignals();
+      }
+    });
   }
 
   // Lines are written unbuffered already; the flush is for anything stdio still holds. _exit

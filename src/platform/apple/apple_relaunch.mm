@@ -10,8 +10,6 @@
 
 #include "platform/relaunch.h"
 
-extern char** environ;
-
 namespace mic {
 namespace {
 
@@ -48,16 +46,9 @@ std::optional<int> relaunchAsOwnResponsibleProcess(char** argv) {
   const std::string path = executablePath();
   if (path.empty()) return std::nullopt;
 
-  if (::setenv(kRelaunchedMarker, "1", 1) != 0) return std::nullopt;
-  const std::optional<pid_t> child = startWatchedChild(
-      path.c_str(), argv, environ,
-      [setDisclaim](posix_spawnattr_t* attributes) { return setDisclaim(attributes, true) == 0; });
-  if (!child) {
-    ::unsetenv(kRelaunchedMarker);  // runs as it would have without the copy
-    return std::nullopt;
-  }
-  SignalChildWatch watch(*child);
-  return superviseChild(watch);
+  return superviseCopy(path.c_str(), argv, [setDisclaim](posix_spawnattr_t* attributes) {
+    return setDisclaim(attributes, true) == 0;
+  });
 }
 
 }  // namespace mic

@@ -4,10 +4,10 @@
 #include "platform/linux/posix_locales.h"
 #include "platform/linux/posix_process.h"
 #include "platform/linux/run_loop.h"
-#include "platform/linux/standard_streams.h"
 #include "platform/linux/steady_clock.h"
 #include "platform/platform.h"
 #include "platform/relaunch.h"
+#include "platform/stop_requests.h"
 
 namespace mic {
 namespace {
@@ -33,8 +33,9 @@ class LinuxPlatformServices : public PlatformServices {
 std::optional<int> relaunchAsOwnResponsibleProcess(char**) { return std::nullopt; }
 
 std::unique_ptr<PlatformServices> makePlatformServices() {
-  // Before any service is made: they are the first to load libraries and open files.
-  guardStandardStreams();
+  // Before any service is made (main has guarded the standard streams already): from here on a
+  // stop signal waits for the session instead of ending the process.
+  catchStopSignals();
   useLargePagesForModel();
   return std::make_unique<LinuxPlatformServices>();
 }

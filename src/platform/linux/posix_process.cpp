@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
+
+#include "platform/linux/detached_thread.h"
+#include "platform/stop_requests.h"
 
 namespace mic {
 
@@ -25,6 +29,19 @@ void PosixProcess::readLine() {
     }
     if (n <= 0 || c == '\n') return;
   }
+}
+
+// Linux starts no copy of the program: only the signals are watched. Without a thread to watch
+// them, they end the process as they would by default, rather than do nothing.
+void PosixProcess::watchStopRequests(std::function<void()> handler) {
+  const Status started = startDetachedThread([handler = std::move(handler)] {
+    if (waitForStopRequest(-1)) {
+      handler();
+    } else {
+      releaseStopSignals();
+    }
+  });
+  if (!started.ok()) releaseStopSignals();
 }
 
 void PosixProcess::exit(int status) {

@@ -1,4 +1,4 @@
-#include "platform/linux/standard_streams.h"
+#include "platform/standard_streams.h"
 
 #include <errno.h>
 #include <fcntl.h>
