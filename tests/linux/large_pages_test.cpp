@@ -39,7 +39,7 @@ TEST(LargePagesTest, HeapForTheModelIsAdvised) {
   EXPECT_EXIT(
       {
         useLargePagesForModel();
-        _exit(heapAdvised(size_t{128} << 20) ? 0 : 1);
+        _exit(heapAdvised(size_t{96} << 20) ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }

@@ -1,4 +1,5 @@
 #include "platform/linux/capture/linux_audio_input.h"
+#include "platform/linux/detached_thread.h"
 #include "platform/linux/large_pages.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 #include "platform/linux/posix_locales.h"
@@ -35,6 +36,7 @@ std::optional<int> relaunchAsOwnResponsibleProcess(char**) { return std::nullopt
 std::unique_ptr<PlatformServices> makePlatformServices() {
   // Before any service is made: they are the first to load libraries and open files.
   guardStandardStreams();
+  useSmallThreadStacks();
   useLargePagesForModel();
   return std::make_unique<LinuxPlatformServices>();
 }
