@@ -48,7 +48,8 @@ bool roomForReservation() {
   const ssize_t n = ::read(fd, statm, sizeof statm - 1);
   ::close(fd);
   if (n <= 0) return false;
-  const size_t used = std::strtoull(statm, nullptr, 10) * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t used =
+      std::strtoull(statm, nullptr, 10) * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   return used + kModelHeap + kRestOfRun <= limit.rlim_cur;
 }
 
