@@ -26,6 +26,7 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/capture/frame_collector.cpp
   src/platform/linux/capture/linux_audio_input.cpp
   src/platform/linux/capture/pulse_capture.cpp
+  src/platform/linux/capture/pulse_memory.cpp
   src/platform/linux/capture/pulse_server.cpp
   src/platform/linux/recognition/audio_queue.cpp
   src/platform/linux/recognition/display_text.cpp

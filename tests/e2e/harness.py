@@ -36,10 +36,10 @@ def synthesize(directory, name, text):
 class Run:
     """One run of the real binary, its stdin an open pipe we control, its stdout read line by line."""
 
-    def __init__(self, binary, args=(), env=None, stdin=subprocess.PIPE):
+    def __init__(self, binary, args=(), env=None, stdin=subprocess.PIPE, preexec_fn=None):
         self.started = time.monotonic()
         self.proc = subprocess.Popen([binary, *args], stdin=stdin, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, env=env)
+                                     stderr=subprocess.PIPE, env=env, preexec_fn=preexec_fn)
         self.lines = []  # (seconds since start, raw line)
         self._cond = threading.Condition()
         self._reader = threading.Thread(target=self._read, daemon=True)

@@ -10,6 +10,8 @@
 namespace mic {
 namespace {
 
+constexpr size_t kThreadStack = size_t{512} << 10;
+
 void* runWork(void* data) {
   std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
   try {
@@ -47,6 +49,17 @@ Status startDetachedThread(std::function<void()> work) {
   }
   owned.release();  // the thread owns it now
   return {};
+}
+
+void useSmallThreadStacks() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_default_np(&attributes) != 0) return;
+  size_t size = 0;
+  if (pthread_attr_getstacksize(&attributes, &size) == 0 && size > kThreadStack) {
+    pthread_attr_setstacksize(&attributes, kThreadStack);
+    pthread_setattr_default_np(&attributes);
+  }
+  pthread_attr_destroy(&attributes);
 }
 
 }  // namespace mic

@@ -11,7 +11,9 @@ namespace mic {
 // fills only as it goes, are resident from the start; with 2 MiB rounding, about 14 MiB in all.
 //
 // Before any thread starts: all threads share the main heap, which grows by the model's size
-// in one step and asks for large pages. Nothing changes where the kernel gives none.
+// in one step and asks for large pages. Nothing changes where the kernel gives none, nor where the
+// address space the process may have (ulimit -v) leaves no room for the reservation beside the
+// rest of the run; a heap that cannot grow goes back to the C library's defaults at once.
 void useLargePagesForModel();
 // Once the model is loaded: later growth of the heap is ordinary again.
 void endLargePagesForModel();

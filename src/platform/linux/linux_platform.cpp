@@ -1,4 +1,5 @@
 #include "platform/linux/capture/linux_audio_input.h"
+#include "platform/linux/detached_thread.h"
 #include "platform/linux/large_pages.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 #include "platform/linux/posix_locales.h"
@@ -36,6 +37,7 @@ std::unique_ptr<PlatformServices> makePlatformServices() {
   // Before any service is made (main has guarded the standard streams already): from here on a
   // stop signal waits for the session instead of ending the process.
   catchStopSignals();
+  useSmallThreadStacks();
   useLargePagesForModel();
   return std::make_unique<LinuxPlatformServices>();
 }

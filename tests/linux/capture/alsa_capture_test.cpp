@@ -57,7 +57,9 @@ TEST(AlsaCapture, DeliversFullBuffersOffTheMainThreadUntilStopped) {
 TEST(AlsaCapture, FailsWithALibraryMessageAndNothingOnStderr) {
   StderrCapture stderrText;
   auto source = makeAlsaCaptureSource("no-such-alsa-device");
-  EXPECT_FALSE(source->format().ok());
+  const Result<AudioFormat> format = source->format();
+  ASSERT_TRUE(format.ok()) << "no microphone is a zero format, not a failure";
+  EXPECT_EQ(format->channelCount, 0u);
   TapRecorder recorder;
   FrameCollector collector({16000, 1}, 1024, recorder.block());
   const Status started = source->start({16000, 1}, collector, {});
@@ -73,8 +75,8 @@ TEST(AlsaCapture, FindsNoMicrophoneWithoutASoundCard) {
   StderrCapture stderrText;
   auto source = makeAlsaCaptureSource();
   const Result<AudioFormat> format = source->format();
-  EXPECT_FALSE(format.ok());
-  EXPECT_FALSE(format.status().message().empty());
+  ASSERT_TRUE(format.ok()) << "no microphone is a zero format, not a failure";
+  EXPECT_EQ(format->sampleRate, 0);
   TapRecorder recorder;
   FrameCollector collector({16000, 1}, 1024, recorder.block());
   EXPECT_FALSE(source->start({16000, 1}, collector, {}).ok());

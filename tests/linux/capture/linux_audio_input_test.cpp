@@ -77,11 +77,7 @@ TEST(LinuxAudioEngine, ReportsTheSourceFormatOrNoneAndStartsInTheTapFormat) {
   } cases[] = {
       {"no tap format: the microphone's own", native, std::nullopt, native, native},
       {"the tap's format wins", native, asked, native, asked},
-      {"no microphone",
-       Status::failure("the default source is the monitor of an output"),
-       std::nullopt,
-       {},
-       {}},
+      {"no microphone", AudioFormat{}, std::nullopt, {}, {}},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -97,6 +93,20 @@ TEST(LinuxAudioEngine, ReportsTheSourceFormatOrNoneAndStartsInTheTapFormat) {
     EXPECT_TRUE(same(log.started[0], c.startedIn));
     EXPECT_EQ(log.made, 1);
   }
+}
+
+// A question that failed is not a missing microphone: the session hears a format it takes, and
+// the start reports the failure's own reason instead of recording.
+TEST(LinuxAudioEngine, AFailedFormatQueryIsReportedByTheStartNotAsNoMicrophone) {
+  SourceLog log;
+  auto engine = engineOver(log, Status::failure("Not enough memory"));
+  const AudioFormat reported = engine->inputNode().outputFormatForBus(0);
+  EXPECT_TRUE(reported.sampleRate > 0 && reported.channelCount > 0);
+  engine->inputNode().installTap(0, 1024, reported, [](const AudioPCMBuffer&, const AudioTime&) {});
+  const Status started = engine->start();
+  ASSERT_FALSE(started.ok());
+  EXPECT_EQ(started.message(), "Not enough memory");
+  EXPECT_TRUE(log.started.empty());
 }
 
 TEST(LinuxAudioEngine, StartFailureCarriesTheSourceReasonUnchanged) {

@@ -26,6 +26,7 @@ struct DecoderScript {
   // The hypothesis once at least `first` samples (16 kHz mono) have been fed, in feeding order.
   std::vector<std::pair<size_t, std::string>> hypotheses;
   std::string finalText;
+  Status locate;  // the search for the model
   Status check;
   Status load;
   Status start;
@@ -127,7 +128,8 @@ class FakeSpeechModel final : public SpeechModel {
 inline SpeechModelLocator fakeLocator(std::shared_ptr<const DecoderScript> script,
                                       std::shared_ptr<DecoderRecord> record) {
   return [=](const std::string& identifier) -> Result<std::shared_ptr<const SpeechModel>> {
-    if (identifier != "en-US") return Status::failure("no model for " + identifier);
+    if (!script->locate.ok()) return script->locate;
+    if (identifier != "en-US") return std::shared_ptr<const SpeechModel>();
     return std::shared_ptr<const SpeechModel>(std::make_shared<FakeSpeechModel>(script, record));
   };
 }

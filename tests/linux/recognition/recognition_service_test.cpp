@@ -151,6 +151,9 @@ TEST_F(Recognition, EachFailureIsTheTasksOneReport) {
     int loads;
   };
   const Case cases[] = {
+      // A search that failed is not a language without a model.
+      {failing(&DecoderScript::locate, "Cannot allocate memory"),
+       "speech model could not be found: Cannot allocate memory", 0},
       {failing(&DecoderScript::check, "/m/en-us/mdef: cut short"),
        "speech model is damaged: /m/en-us/mdef: cut short", 0},
       {failing(&DecoderScript::load, "speech model could not be loaded: bad lm"),

@@ -15,8 +15,9 @@ namespace mic {
 class CaptureSource {
  public:
   virtual ~CaptureSource() = default;
-  // The microphone's own rate and channel count, or why there is no microphone to record. May
-  // wait a bounded time for the server's answer.
+  // The microphone's own rate and channel count; a rate of 0 and no channels when there is no
+  // microphone to record; a failure, with its reason, when that could not be found out (the
+  // server's answer did not come, memory ran out). May wait a bounded time for the server.
   virtual Result<AudioFormat> format() = 0;
   // Starts delivering interleaved float32 audio in `format` to `collector`, which must outlive the
   // capture. A failure carries the system's description of it. `onEnded`, when set, is called at

@@ -11,6 +11,9 @@ namespace mic {
 namespace {
 
 constexpr uint32_t kDefaultBufferFrames = 1024;
+// Reported when the microphone's format could not be found out: a failure is not a missing
+// microphone, so the session goes on to start(), which reports the failure's own reason.
+constexpr AudioFormat kStandIn{16000, 1};
 
 bool usable(AudioFormat format) { return format.sampleRate > 0 && format.channelCount != 0; }
 
@@ -36,7 +39,7 @@ class LinuxAudioEngine final : public AudioEngine, private AudioInputNode {
   AudioFormat outputFormatForBus(uint32_t bus) override {
     if (bus != 0) return {};
     const Result<AudioFormat> format = source().format();
-    return format ? *format : AudioFormat{};
+    return format ? *format : kStandIn;
   }
   void installTap(uint32_t bus, uint32_t bufferSize, AudioFormat format,
                   AudioTapBlock block) override;
@@ -75,13 +78,10 @@ Status LinuxAudioEngine::start() {
   CaptureSource& capture = source();
   if (capture.isRunning()) return {};
   capture.stop();
+  const Result<AudioFormat> native = capture.format();
+  if (!native) return native.status();
   // The server or plughw converts when the tap asked for another format than the microphone's.
-  AudioFormat format;
-  if (tapFormat_) {
-    format = *tapFormat_;
-  } else if (Result<AudioFormat> native = capture.format()) {
-    format = *native;
-  }
+  const AudioFormat format = tapFormat_ ? *tapFormat_ : *native;
   collector_.emplace(
       format, tapFrames_,
       [this](const AudioPCMBuffer& buffer, const AudioTime& when) { tap_.deliver(buffer, when); });

@@ -30,9 +30,9 @@ class PulseCapture final : public CaptureSource {
   ~PulseCapture() override { stop(); }
 
   Result<AudioFormat> format() override {
-    Result<DefaultSource> source = server_->waitDefaultSource();
+    const PulseServer::SourceAnswer source = server_->waitSource();
     if (!source) return source.status();
-    return source->format;
+    return *source ? (*source)->format : AudioFormat{};
   }
   Status start(AudioFormat format, FrameCollector& collector,
                std::function<void()> onEnded) override;
@@ -79,8 +79,9 @@ Status PulseCapture::start(AudioFormat format, FrameCollector& collector,
                            std::function<void()> onEnded) {
   if (running_) return {};
   stop();
-  // Without a usable default source, the server's own default is the one to try.
-  const Result<DefaultSource> source = server_->waitDefaultSource();
+  // Without a source found, the server's own default is the one to try.
+  const PulseServer::SourceAnswer answer = server_->waitSource();
+  const ChosenSource* source = answer && *answer ? &**answer : nullptr;
   pa_threaded_mainloop* loop = server_->loop();
   if (!server_->waitSettled().ok() || !loop) return server_->lastError();
   if (format.channelCount > PA_CHANNELS_MAX) return pulseError(PA_ERR_NOTSUPPORTED);

@@ -1,8 +1,11 @@
 #include "platform/linux/capture/pulse_server.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <utility>
+
+#include "platform/linux/capture/pulse_memory.h"
 
 namespace mic {
 namespace {
@@ -29,6 +32,7 @@ PulseServer::Reach PulseServer::classify(int error) {
 }
 
 PulseServer::PulseServer() {
+  if (const char* named = std::getenv("PULSE_SOURCE")) namedSource_ = named;
   loop_ = pa_threaded_mainloop_new();
   if (!loop_) {
     settle(Reach::failed, PA_ERR_INTERNAL);
@@ -37,7 +41,10 @@ PulseServer::PulseServer() {
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "mic-transcriber");
   pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
-  context_ = pa_context_new_with_proplist(api(), "mic-transcriber", properties);
+  {
+    const SmallPulseMemory smallPool;  // libpulse reads its configuration here
+    context_ = pa_context_new_with_proplist(api(), "mic-transcriber", properties);
+  }
   pa_proplist_free(properties);
   if (!context_) {
     settle(Reach::failed, PA_ERR_INTERNAL);
@@ -158,9 +165,12 @@ bool PulseServer::accessDenied() const {
   return settled_ && reach_ == Reach::accessDenied;
 }
 
-Result<DefaultSource> PulseServer::waitDefaultSource() {
-  if (Status connected = waitSettled(); !connected.ok()) return connected;
+PulseServer::SourceAnswer PulseServer::waitSource() {
+  // A failed connection has its answer already: a refusal leaves no microphone, anything else
+  // is the failure.
+  const Status connected = waitSettled();
   MutexLock lock(mutex_);
+  if (!settled_) return connected;
   changed_.wait_for(lock, kQueryWait, [this]() REQUIRES(mutex_) { return queried_; });
   if (!queried_) return Status::failure(pa_strerror(PA_ERR_TIMEOUT));
   return source_;
@@ -180,7 +190,13 @@ void PulseServer::settle(Reach reach, int error) {
     error_ = error;
     if (reach != Reach::connected) {
       queried_ = true;
-      source_ = Status::failure(pa_strerror(error));
+      // A server that refuses us leaves no microphone we may record; any other failure to reach
+      // it is a failure, with its reason.
+      if (reach == Reach::accessDenied) {
+        source_ = std::optional<ChosenSource>();
+      } else {
+        source_ = Status::failure(pa_strerror(error));
+      }
     }
   }
   changed_.notify_all();
@@ -200,7 +216,7 @@ void PulseServer::onContextState(pa_context* context, void* data) {
   switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
       self->settle(Reach::connected, PA_OK);
-      self->queryDefaultSource();
+      self->querySource();
       break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED: {
@@ -231,43 +247,70 @@ void PulseServer::onConnectTimeout(pa_mainloop_api* api, pa_time_event* event, c
   pa_context_disconnect(self->context_);
 }
 
-void PulseServer::queryDefaultSource() {
-  if (pa_operation* op = pa_context_get_server_info(context_, &PulseServer::onServerInfo, this)) {
+void PulseServer::querySource() {
+  if (!namedSource_.empty()) {
+    askSource(namedSource_.c_str());
+  } else if (pa_operation* op =
+                 pa_context_get_server_info(context_, &PulseServer::onServerInfo, this)) {
     pa_operation_unref(op);
   } else {
-    finishQuery();
+    queryFailed();
   }
 }
 
-void PulseServer::onServerInfo(pa_context* context, const pa_server_info* info, void* data) {
+void PulseServer::askSource(const char* name) {
+  if (pa_operation* op =
+          pa_context_get_source_info_by_name(context_, name, &PulseServer::onSourceInfo, this)) {
+    pa_operation_unref(op);
+  } else {
+    queryFailed();
+  }
+}
+
+// The question could not be asked, or the server could not answer it: not the same as a machine
+// without a microphone.
+void PulseServer::queryFailed() {
+  const int error = pa_context_errno(context_);
+  found_ = Status::failure(pa_strerror(error ? error : PA_ERR_UNKNOWN));
+  finishQuery();
+}
+
+void PulseServer::onServerInfo(pa_context*, const pa_server_info* info, void* data) {
   auto* self = static_cast<PulseServer*>(data);
   self->loopMutex_.heldByCallback();
-  if (!info || !info->default_source_name) {
-    self->finishQuery();
+  if (!info) {
+    self->queryFailed();
+  } else if (!info->default_source_name || !*info->default_source_name) {
+    self->finishQuery();  // a server without any source
+  } else {
+    self->askSource(info->default_source_name);
+  }
+}
+
+void PulseServer::onSourceInfo(pa_context* context, const pa_source_info* info, int eol,
+                               void* data) {
+  auto* self = static_cast<PulseServer*>(data);
+  self->loopMutex_.heldByCallback();
+  if (eol < 0) {
+    // No source of that name (a PULSE_SOURCE the server does not know, a default just removed) is
+    // no microphone; anything else is a failure.
+    if (pa_context_errno(context) == PA_ERR_NOENTITY) {
+      self->finishQuery();
+    } else {
+      self->queryFailed();
+    }
     return;
   }
-  if (pa_operation* op = pa_context_get_source_info_by_name(context, info->default_source_name,
-                                                            &PulseServer::onSourceInfo, self)) {
-    pa_operation_unref(op);
-  } else {
-    self->finishQuery();
-  }
-}
-
-void PulseServer::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data) {
-  auto* self = static_cast<PulseServer*>(data);
-  self->loopMutex_.heldByCallback();
   if (eol == 0 && info) {
     // A monitor is what an output plays, named the default when a machine has no microphone:
     // listening to it would transcribe the computer's own sound. A source made from a monitor
-    // (a remap or loopback source) is not one itself, and is a microphone like any other.
-    if (info->monitor_of_sink != PA_INVALID_INDEX) {
-      self->found_ = Status::failure("the default source is the monitor of an output");
-    } else {
-      self->found_ =
-          DefaultSource{info->name ? info->name : "",
-                        {static_cast<double>(info->sample_spec.rate), info->sample_spec.channels},
-                        info->channel_map};
+    // (a remap or loopback source) is not one itself, and is a microphone like any other. One
+    // named in PULSE_SOURCE is the person's choice, whatever it is.
+    if (info->monitor_of_sink == PA_INVALID_INDEX || !self->namedSource_.empty()) {
+      self->found_ = std::optional<ChosenSource>(
+          ChosenSource{info->name ? info->name : "",
+                       {static_cast<double>(info->sample_spec.rate), info->sample_spec.channels},
+                       info->channel_map});
     }
     return;
   }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,9 @@ class SCOPED_CAPABILITY LoopLock {
   LoopMutex& mutex_;
 };
 
-// The default source as the server described it: a microphone's name, its own format and what
+// The source to record as the server described it: a microphone's name, its own format and what
 // each of its channels is.
-struct DefaultSource {
+struct ChosenSource {
   std::string name;
   AudioFormat format;
   pa_channel_map channelMap{};
@@ -75,9 +76,13 @@ class PulseServer {
   // permitted.
   bool accessDenied() const;
 
-  // The default source, once the server told us; a failure when there is none, when it is an
-  // output's monitor, or when the connection is gone. May wait a bounded time. Main thread.
-  Result<DefaultSource> waitDefaultSource();
+  // The source to record, once the server told us: the one PULSE_SOURCE names when it is set and
+  // not empty (the person's own choice, used as named, a monitor too), else the server's default.
+  // Nothing when the server has no such source, or when its default is an output's monitor; a
+  // failure when the question could not be asked or answered (the connection is gone, memory ran
+  // out), with the reason. May wait a bounded time. Main thread.
+  using SourceAnswer = Result<std::optional<ChosenSource>>;
+  SourceAnswer waitSource();
   // Why the connection is not usable now: the server's last error. A failure always.
   Status lastError() const;
 
@@ -108,7 +113,9 @@ class PulseServer {
 
   // These run on libpulse's thread (or in the constructor, before it starts).
   void settle(Reach reach, int error) REQUIRES(loopMutex_);
-  void queryDefaultSource() REQUIRES(loopMutex_);
+  void querySource() REQUIRES(loopMutex_);
+  void askSource(const char* name) REQUIRES(loopMutex_);
+  void queryFailed() REQUIRES(loopMutex_);
   void finishQuery() REQUIRES(loopMutex_);
   pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(loop_); }
 
@@ -116,11 +123,12 @@ class PulseServer {
   bool loopRunning_ = false;
   pa_context* context_ = nullptr;
   LoopMutex loopMutex_;
+  // PULSE_SOURCE, read once before libpulse's thread starts; empty for the server's default.
+  std::string namedSource_;
   // Touched on libpulse's thread, or before it starts.
   pa_time_event* connectTimer_ GUARDED_BY(loopMutex_) = nullptr;
   std::vector<std::function<void(const Status&)>> settledHandlers_ GUARDED_BY(loopMutex_);
-  Result<DefaultSource> found_ GUARDED_BY(loopMutex_) =
-      Status::failure("the server names no default source");
+  SourceAnswer found_ GUARDED_BY(loopMutex_) = std::optional<ChosenSource>();
   // A loop whose thread never ran cannot be stopped or freed: it is left as it is.
   bool loopLost_ = false;
 
@@ -131,8 +139,7 @@ class PulseServer {
   int error_ GUARDED_BY(mutex_) = PA_ERR_UNKNOWN;
   bool queried_ GUARDED_BY(mutex_) = false;
   bool loopAlive_ GUARDED_BY(mutex_) = false;
-  Result<DefaultSource> source_ GUARDED_BY(mutex_) =
-      Status::failure("the server names no default source");
+  SourceAnswer source_ GUARDED_BY(mutex_) = std::optional<ChosenSource>();
 };
 
 }  // namespace mic

@@ -48,7 +48,8 @@ ModelPaths pathsFor(const fs::path& root, const std::string& name) {
 
 }  // namespace
 
-Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier) {
+Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& identifier,
+                               Status* searchFailed) {
   const Status none = Status::failure("no speech model for \"" + identifier + "\"");
   if (!isSafeName(identifier)) return none;
   // "en_US.UTF-8@euro" names the same language as "en_US".
@@ -58,11 +59,19 @@ Result<ModelPaths> locateModel(const std::string& modelRoot, const std::string& 
   const bool bareLanguage = key.find('-') == std::string::npos;
 
   std::error_code ec;
+  // No directory of models at all is no model; one that cannot be read is a failure.
+  const auto failed = [&]() -> Result<ModelPaths> {
+    if (searchFailed && ec != std::errc::no_such_file_or_directory &&
+        ec != std::errc::not_a_directory) {
+      *searchFailed = Status::failure(modelRoot + ": " + ec.message());
+    }
+    return none;
+  };
   fs::directory_iterator it(modelRoot, ec);
-  if (ec) return none;
+  if (ec) return failed();
   std::vector<ModelPaths> matches;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return none;
+    if (ec) return failed();
     const std::string name = it->path().filename().string();
     if (name.empty() || name[0] == '.' || !isSafeName(name)) continue;
     const std::string candidate = normalized(name);

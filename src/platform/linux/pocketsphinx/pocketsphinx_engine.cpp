@@ -39,8 +39,10 @@ std::unique_ptr<SpeechRecognitionService> makePocketSphinxService(std::string mo
   silencePocketSphinxLog();
   return makeRecognitionService([modelRoot = std::move(modelRoot)](const std::string& identifier)
                                     -> Result<std::shared_ptr<const SpeechModel>> {
-    auto paths = locateModel(modelRoot, identifier);
-    if (!paths) return paths.status();
+    Status searchFailed;
+    auto paths = locateModel(modelRoot, identifier, &searchFailed);
+    if (!searchFailed.ok()) return searchFailed;
+    if (!paths) return std::shared_ptr<const SpeechModel>();
     return std::shared_ptr<const SpeechModel>(
         std::make_shared<PocketSphinxModel>(std::move(paths).value()));
   });

@@ -54,7 +54,8 @@ class LocalRecognizer : public SpeechRecognizer {
  public:
   LocalRecognizer(std::shared_ptr<const SpeechModel> model, Status modelCheck, std::string reusable)
       : model_(std::move(model)),
-        modelCheck_(modelCheck.withContext("speech model is damaged")),
+        modelCheck_(model_ ? modelCheck.withContext("speech model is damaged")
+                           : modelCheck.withContext("speech model could not be found")),
         preloaded_(modelCheck_.ok() ? ModelLoad::start(model_, std::move(reusable)) : nullptr) {}
 
   bool supportsOnDeviceRecognition() const override { return true; }
@@ -114,9 +115,11 @@ class LocalRecognitionService : public SpeechRecognitionService {
   }
 
   std::shared_ptr<SpeechRecognizer> makeRecognizer(const Locale& locale) override {
-    // Only a language with no model at all has no recognizer; a damaged one fails its tasks.
+    // Only a language with no model at all has no recognizer; a damaged one fails its tasks, and
+    // so does a search that failed, with its reason.
     auto model = locate_(locale.identifier);
-    if (!model) return nullptr;
+    if (!model) return std::make_shared<LocalRecognizer>(nullptr, model.status(), std::string());
+    if (!*model) return nullptr;
     std::string reusable;
     Status check = (*model)->check(&reusable);
     return std::make_shared<LocalRecognizer>(std::move(model).value(), std::move(check),

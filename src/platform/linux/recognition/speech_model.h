@@ -28,7 +28,9 @@ class SpeechModel {
   virtual std::string language() const = 0;
 };
 
-// The model serving the locale `identifier`; a failure means none is installed for that language.
+// The model serving the locale `identifier`; null when none is installed for that language; a
+// failure, with its reason, when the search itself failed (the models' directory could not be
+// read, memory ran out).
 using SpeechModelLocator =
     std::function<Result<std::shared_ptr<const SpeechModel>>(const std::string& identifier)>;
 
