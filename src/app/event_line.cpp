@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/last_line.h"
 #include "platform/write_all.h"
 
 namespace mic {
@@ -114,8 +115,13 @@ std::string formatEventLine(const EventLine& event) {
 }
 
 void emit(std::string_view kind, std::string_view text) {
+  const std::string line = formatEventLine({std::string(kind), std::string(text)});
+  // One terminal line and nothing after it, whoever writes it: an ending here, or the last-line
+  // handlers when a library ends the process.
+  if (!admitLine(kind == "final" || kind == "error")) return;
   // A standard output that fails leaves nowhere to say so.
-  (void)writeAll(STDOUT_FILENO, formatEventLine({std::string(kind), std::string(text)}));
+  (void)writeAll(STDOUT_FILENO, line);
+  lineWritten();
   std::fflush(stdout);
 }
 

@@ -17,7 +17,9 @@ struct EventLine {
 std::string formatEventLine(const EventLine& event);
 
 // The one way events leave the program: one line, one write to standard output, then a flush of
-// `stdout`. Main thread only, so lines never interleave.
+// `stdout`. Main thread only, so lines never interleave. Once a "final" or "error" line has gone
+// out (or a library ending the process wrote its "error" line, see platform/last_line.h), nothing
+// more is written.
 void emit(std::string_view kind, std::string_view text);
 
 }  // namespace mic

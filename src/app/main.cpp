@@ -3,6 +3,7 @@
 
 #include "app/entry.h"
 #include "app/event_line.h"
+#include "platform/last_line.h"
 #include "platform/relaunch.h"
 #include "platform/standard_streams.h"
 
@@ -11,6 +12,10 @@ int main(int argc, char** argv) {
   mic::guardStandardStreams();
   // Then: a copy that answers for its own permission requests may do the work.
   if (const auto status = mic::relaunchAsOwnResponsibleProcess(argv)) return *status;
+  // This process does the work: a library that ends it still leaves the one terminal line.
+  mic::installLastLine([](std::string_view text) {
+    return mic::formatEventLine({"error", std::string(text)});
+  });
   // Never destroyed: threads of the platform may still run when the process exits.
   auto* services = mic::makePlatformServices().release();
   const mic::Platform platform = services->platform();

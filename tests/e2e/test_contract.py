@@ -7,6 +7,8 @@ import fcntl
 import json
 import os
 import re
+import resource
+import signal
 import subprocess
 import threading
 import time
@@ -111,6 +113,80 @@ def test_each_thread_that_cannot_start_ends_the_run_as_documented(binary, pulse_
     # The recognizer's worker is the one thread recognition cannot do without; the others have a
     # way around their loss.
     assert transcripts, outcomes
+
+
+# --- a library that ends the process -----------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def giving_up(tmp_path_factory):
+    """LD_PRELOAD entry that makes the speech library end the process (MIC_GIVE_UP=exit, quit,
+    abort or double-free; see library_gives_up.c)."""
+    need("cc")
+    shim = tmp_path_factory.mktemp("shim") / "library_gives_up.so"
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(shim),
+                    os.path.join(HERE, "library_gives_up.c"), "-ldl"], check=True,
+                   stdin=subprocess.DEVNULL)
+    return str(shim)
+
+
+# What each way of giving up must leave as the last line: the library's own last words where it
+# logged them, the system's words when memory ran out, our phrase otherwise.
+GIVING_UP = {
+    "exit": "speech recognition failed: Cannot read the model: bad header",
+    "quit": "a library ended the program: Cannot allocate memory",
+    "abort": "the program was aborted",
+    "double-free": "the program was aborted",
+}
+
+
+@pytest.mark.parametrize("how", [*GIVING_UP, "quit-from-outside"])
+def test_a_library_that_ends_the_process_still_leaves_one_terminal_line(binary, pulse_server,
+                                                                       speech_dir, giving_up,
+                                                                       tmp_path, how):
+    """sphinxbase's fatal errors call exit(), libpulse raises SIGQUIT when memory runs out, a failed
+    assertion aborts: each run still ends with one "error" line and status 1. A SIGQUIT from
+    another process (Ctrl-\\, kill -QUIT) keeps its default action, and so does the abort of a
+    sanitizer that found a fault: its report, not a quiet line."""
+    env = env_with(pulse_server)
+    finding = how == "double-free" and sanitizer(binary) == "address"
+    if how == "double-free" and sanitizer(binary) == "thread":
+        pytest.skip("ThreadSanitizer does not look for double frees")
+    if finding:
+        reports = tmp_path / "reports"
+        reports.mkdir()
+        env["ASAN_OPTIONS"] = f"detect_leaks=0:abort_on_error=1:log_path={reports}/asan"
+    if how in GIVING_UP:
+        env.update(LD_PRELOAD=preload(binary, giving_up), MIC_GIVE_UP=how)
+    # No core files from the runs that end by a signal's default action.
+    limit = resource.getrlimit(resource.RLIMIT_CORE)
+    resource.setrlimit(resource.RLIMIT_CORE, (0, limit[1]))
+    try:
+        run = Run(binary, env=env)
+    finally:
+        resource.setrlimit(resource.RLIMIT_CORE, limit)
+    player = None
+    try:
+        run.wait_for_text("listening locally", timeout=BOUND * slack(binary))
+        if how == "quit-from-outside":
+            os.kill(run.proc.pid, signal.SIGQUIT)
+        else:
+            player = play(pulse_server, kitchen(speech_dir))
+    except AssertionError:
+        pass  # the model load gave up before listening: the lines and status say how
+    status = run.ended(BOUND * slack(binary))
+    if player:
+        player.wait(10)
+    events = run.events()
+    if how == "quit-from-outside" or finding:
+        expected = -signal.SIGQUIT if how == "quit-from-outside" else -signal.SIGABRT
+        assert status == expected, (status, events)
+        assert not [e for e in events if e["kind"] in ("final", "error")], events
+        if finding:
+            assert "double-free" in "".join(p.read_text() for p in reports.iterdir())
+        return
+    events = check_stream(run)
+    assert status == 1, (status, events)
+    assert events[-1] == {"kind": "error", "text": GIVING_UP[how]}, events
 
 
 # --- a malformed sound-client configuration -----------------------------------------------------

@@ -21,7 +21,7 @@ fuzz() {
   echo "$name: $runs inputs, no failure"
 }
 
-clang++ "${flags[@]}" tests/fuzz/event_line_fuzz.cpp src/app/event_line.cpp \
+clang++ "${flags[@]}" tests/fuzz/event_line_fuzz.cpp src/app/event_line.cpp src/platform/last_line.cpp \
   $(pkg-config --cflags --libs libutf8proc) -o "$out/event_line_fuzz"
 fuzz event_line_fuzz tests/fuzz/corpus
 

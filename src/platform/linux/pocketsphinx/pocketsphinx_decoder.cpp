@@ -7,11 +7,13 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "platform/last_line.h"
 #include "platform/linux/pocketsphinx/language_model_dictionary.h"
 #include "platform/mutex.h"
 
@@ -50,7 +52,14 @@ extern "C" void captureLibraryLog(void*, err_lvl_t level, const char* format, ..
   if (level != ERR_ERROR && level != ERR_FATAL) return;
   va_list args;
   va_start(args, format);
-  lastLibraryError = withoutSourcePrefix(formatted(format, args));
+  // No exception may cross the library's C frames.
+  try {
+    lastLibraryError = withoutSourcePrefix(formatted(format, args));
+    // The library calls exit() right after a fatal error: these are the run's last words.
+    if (level == ERR_FATAL) setLastWords("speech recognition failed: " + lastLibraryError);
+  } catch (const std::exception&) {
+    // No memory for the words: the failure is still reported, without them.
+  }
   va_end(args);
 }
 

@@ -18,7 +18,8 @@ struct NumberWord {
 };
 
 const WordMap<NumberWord>& numberWords() {
-  static const WordMap<NumberWord> words = [] {
+  // Never destroyed: a library's exit() runs static destructors under the threads still reading it.
+  static const WordMap<NumberWord>& words = *new WordMap<NumberWord>([] {
     WordMap<NumberWord> map;
     const std::array<const char*, 10> units = {"zero", "one", "two",   "three", "four",
                                                "five", "six", "seven", "eight", "nine"};
@@ -57,7 +58,7 @@ const WordMap<NumberWord>& numberWords() {
       map[std::string(name) + "th"] = {Kind::scale, value, true};
     }
     return map;
-  }();
+  }());
   return words;
 }
 
