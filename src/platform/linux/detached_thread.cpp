@@ -12,6 +12,15 @@ namespace {
 
 constexpr size_t kThreadStack = size_t{512} << 10;
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MIC_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define MIC_THREAD_SANITIZER 1
+#endif
+
 void* runWork(void* data) {
   std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
   try {
@@ -52,6 +61,11 @@ Status startDetachedThread(std::function<void()> work) {
 }
 
 void useSmallThreadStacks() {
+#ifdef MIC_THREAD_SANITIZER
+  // The thread sanitizer keeps its state of each thread in thread-local storage, hundreds of KiB
+  // that the C library carves out of the thread's stack: its builds keep the default size.
+  return;
+#endif
   pthread_attr_t attributes;
   if (pthread_getattr_default_np(&attributes) != 0) return;
   size_t size = 0;
