@@ -186,7 +186,11 @@ def test_a_library_that_ends_the_process_still_leaves_one_terminal_line(binary, 
         return
     events = check_stream(run)
     assert status == 1, (status, events)
-    assert events[-1] == {"kind": "error", "text": GIVING_UP[how]}, events
+    expected = {GIVING_UP[how]}
+    if how == "quit" and sanitizer(binary) == "thread":
+        # ThreadSanitizer hands the signal over later, when errno no longer holds the failure.
+        expected.add(GIVING_UP[how].split(":")[0])
+    assert events[-1]["kind"] == "error" and events[-1]["text"] in expected, events
 
 
 # --- a malformed sound-client configuration -----------------------------------------------------
