@@ -79,7 +79,7 @@ def replay(binary, row, path, mode=None):
     return out, usage.ru_utime + usage.ru_stime
 
 
-def measure(binary, row, jobs, silent, noisy):
+def measure(binary, row, jobs, silent, noisy, workers):
     loads = [replay(binary, row, silent)[1] for _ in range(3)]
     load = statistics.median(loads)
 
@@ -88,7 +88,7 @@ def measure(binary, row, jobs, silent, noisy):
         out, cpu = replay(binary, row, path)
         return label, reference, (out.splitlines() or [""])[0], cpu - load, seconds_of(path)
 
-    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
         results = list(pool.map(run, jobs))
     figures = {"errors": dict.fromkeys(SETS, 0), "texts": {}, "load": load}
     cpu = audio = 0.0
@@ -119,6 +119,7 @@ def main():
     parser.add_argument("rows", nargs=argparse.REMAINDER, help="rows of -name=value,... (default: the grid)")
     parser.add_argument("--ends", action="store_true",
                         help="also the noisy room's longest segment end (mic_replay --segment-ends)")
+    parser.add_argument("--jobs", type=int, default=2, help="replays at a time (default 2)")
     parser.add_argument("--transcripts", action="store_true",
                         help="print each row's transcripts that differ from today's")
     args = parser.parse_args()
@@ -145,7 +146,7 @@ def main():
         order.append("")
         for row in order:
             started = time.monotonic()
-            figures = measure(binary, row, jobs, silent, noisy)
+            figures = measure(binary, row, jobs, silent, noisy, args.jobs)
             if row == "":
                 today = today or figures
                 latest = figures
