@@ -8,6 +8,11 @@
 // --segment-ends (16 kHz mono files) drives the engine's decoder itself and prints the longest
 // single feed, which is where a segment ends (an ordinary feed costs milliseconds), and the end
 // of the last segment.
+// --set -name value (repeatable, before the mode) overrides one of the decoder's settings, or adds
+// one, for sweeping its search: the replay wraps the library's argument parser at link time
+// (bench/CMakeLists.txt), so the program itself has no such option.
+#include <pocketsphinx.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +34,38 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
+
+// The decoder's settings to replace or add, name then value, from --set.
+std::vector<std::string> settingOverrides;
+
+extern "C" {
+cmd_ln_t* __real_cmd_ln_parse_r(cmd_ln_t* in, const arg_t* definitions, int32 argc, char** argv,
+                                int32 strict);
+
+// Every settings parse goes through here (the linker's --wrap): values named by --set replace the
+// decoder's own, and the others are appended.
+cmd_ln_t* __wrap_cmd_ln_parse_r(cmd_ln_t* in, const arg_t* definitions, int32 argc, char** argv,
+                                int32 strict) {
+  std::vector<std::string> args(argv, argv + argc);
+  for (size_t o = 0; o + 1 < settingOverrides.size(); o += 2) {
+    bool replaced = false;
+    for (size_t i = 0; i + 1 < args.size(); i += 2) {
+      if (args[i] == settingOverrides[o]) {
+        args[i + 1] = settingOverrides[o + 1];
+        replaced = true;
+      }
+    }
+    if (!replaced) {
+      args.push_back(settingOverrides[o]);
+      args.push_back(settingOverrides[o + 1]);
+    }
+  }
+  std::vector<char*> pointers;
+  for (auto& arg : args) pointers.push_back(arg.data());
+  return __real_cmd_ln_parse_r(in, definitions, static_cast<int32>(pointers.size()),
+                               pointers.data(), strict);
+}
+}
 
 namespace {
 
@@ -107,10 +144,17 @@ int segmentEnds(const Wav& wav) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  while (argc >= 4 && std::strcmp(argv[1], "--set") == 0) {
+    settingOverrides.insert(settingOverrides.end(), {argv[2], argv[3]});
+    argv[3] = argv[0];
+    argv += 3;
+    argc -= 3;
+  }
   const bool paced = argc == 3 && std::strcmp(argv[1], "--paced") == 0;
   const bool segments = argc == 3 && std::strcmp(argv[1], "--segment-ends") == 0;
   if (argc != 2 && !paced && !segments) {
-    std::fprintf(stderr, "usage: %s [--paced | --segment-ends] speech.wav\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--set -name value]... [--paced | --segment-ends] speech.wav\n",
+                 argv[0]);
     return 64;
   }
   mic::useLargePagesForModel();  // as the program does, before any thread

@@ -102,6 +102,12 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(
   // report nothing and the pause waits. On the accuracy set it cost words rather than saving them
   // (62 errors of 666 without it, 70 with it); the lattice's best path, which does save words,
   // stays.
+  //
+  // The search itself (beams, lookahead window, Gaussians scored, caps on HMMs and words per
+  // frame, frame downsampling) keeps the library's defaults, so none is set here: of the cheaper
+  // searches measured, those that save much cost words on some set of the accuracy benchmark,
+  // and the one that kept every word is not yet measured on long speech (bench/README.md, "The
+  // decoder's search"). bench/search_sweep.py measures a candidate.
   const auto dictionary =
       LanguageModelDictionary::make(model.dictionary, model.languageModel, vocabulary);
   const std::pair<const char*, std::string> options[] = {
