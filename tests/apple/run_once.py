@@ -5,7 +5,11 @@ exit status that line calls for, nothing on standard error, and the run over, ev
 gone, within a bounded time. The hosted Macs of CI run it: no one can answer a permission prompt
 there, so the line is an error. Standard library only, so it runs on a bare Mac.
 
-Usage: tests/apple/run_once.py [--timeout SECONDS] PROGRAM [ARGUMENT...]
+With --stop-after, a run still going by then gets SIGTERM, as `timeout` or a caller that gives up
+sends it (a permission prompt no one answers holds the run before listening): the one terminal
+line must still come, within the same bound.
+
+Usage: tests/apple/run_once.py [--timeout SECONDS] [--stop-after SECONDS] PROGRAM [ARGUMENT...]
 Exits 0 when every check holds; otherwise 1, naming the first that failed.
 """
 import argparse
@@ -94,6 +98,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--timeout", type=float, default=60.0,
                         help="seconds the whole run may take (default 60)")
+    parser.add_argument("--stop-after", type=float, default=None,
+                        help="send the program SIGTERM if it is still running after this many seconds")
     parser.add_argument("program", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     if not args.program:
@@ -103,23 +109,32 @@ def main():
     # killed and nothing is left holding the pipes.
     proc = subprocess.Popen(args.program, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             start_new_session=True, preexec_fn=close_stdin)
+    stopped = ""
     try:
-        stdout, stderr = proc.communicate(timeout=args.timeout)
+        try:
+            stdout, stderr = proc.communicate(timeout=args.stop_after or args.timeout)
+        except subprocess.TimeoutExpired:
+            if args.stop_after is None or args.stop_after >= args.timeout:
+                raise
+            # The process the caller started, not the group: on a Mac it passes the signal on.
+            proc.send_signal(signal.SIGTERM)
+            stopped = f" (sent SIGTERM after {args.stop_after:g} s)"
+            stdout, stderr = proc.communicate(timeout=args.timeout - args.stop_after)
     except subprocess.TimeoutExpired:
         os.killpg(proc.pid, signal.SIGKILL)
         stdout, stderr = proc.communicate()
-        print(f"FAIL: no end within {args.timeout:g} s; it wrote {stdout[:400]!r}")
+        print(f"FAIL: no end within {args.timeout:g} s{stopped}; it wrote {stdout[:400]!r}")
         return 1
     found = problems(stdout, stderr, proc.returncode)
     if not found and not gone(proc.pid, within=5.0):
         os.killpg(proc.pid, signal.SIGKILL)
         found = ["a process of the run was still there after its terminal line"]
     if found:
-        print(f"FAIL: {found[0]}")
+        print(f"FAIL: {found[0]}{stopped}")
         print(f"      output {stdout[:400]!r}, exit status {proc.returncode}")
         return 1
     last = stdout.rstrip(b"\n").split(b"\n")[-1].decode("utf-8", "replace")
-    print(f"ok: one terminal line, exit status {proc.returncode}, nothing on stderr: {last}")
+    print(f"ok: one terminal line, exit status {proc.returncode}, nothing on stderr{stopped}: {last}")
     return 0
 
 

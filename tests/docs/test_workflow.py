@@ -235,9 +235,10 @@ START = '{"kind":"status","text":"requesting local speech access"}'
 REFUSED = '{"kind":"error","text":"speech recognition permission was not granted"}'
 
 
-def run_once(script, timeout=10):
-    return subprocess.run([sys.executable, RUN_ONCE, "--timeout", str(timeout), "sh", "-c", script],
-                          capture_output=True, text=True, timeout=timeout + 30)
+def run_once(script, timeout=10, stop_after=None):
+    stop = ["--stop-after", str(stop_after)] if stop_after else []
+    return subprocess.run([sys.executable, RUN_ONCE, "--timeout", str(timeout), *stop, "sh", "-c",
+                           script], capture_output=True, text=True, timeout=timeout + 30)
 
 
 class TestRunOnceCheck:
@@ -262,5 +263,21 @@ class TestRunOnceCheck:
         done = run_once(script, timeout=2 if said and said.startswith("no end") else 10)
         if said is None:
             assert done.returncode == 0 and done.stdout.startswith("ok:"), done
+        else:
+            assert done.returncode == 1 and said in done.stdout, done
+
+    NO_SPEECH = '{"kind":"error","text":"no speech was detected"}'
+
+    @pytest.mark.parametrize("script, said", [
+        # Held before listening (a prompt no one answers), it ends on SIGTERM with its one line.
+        (f"stop() {{ echo '{NO_SPEECH}'; kill $!; exit 2; }}; trap stop TERM; echo '{START}'; "
+         "sleep 60 & wait", None),
+        (f"trap '' TERM; echo '{START}'; sleep 60", "no end within 3 s (sent SIGTERM"),
+        (f"trap 'kill $!; exit 2' TERM; echo '{START}'; sleep 60 & wait", "0 final or error lines"),
+    ])
+    def test_a_run_still_going_is_stopped_and_must_still_end_with_its_line(self, script, said):
+        done = run_once(script, timeout=3, stop_after=1)
+        if said is None:
+            assert done.returncode == 0 and "sent SIGTERM" in done.stdout, done
         else:
             assert done.returncode == 1 and said in done.stdout, done
