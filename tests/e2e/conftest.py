@@ -63,6 +63,7 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "valgrind: runs under memcheck; plain build only")
     config.addinivalue_line("markers", "core: also run against PipeWire (MIC_SOUND_SERVER=pipewire)")
     config.addinivalue_line("markers", "address_space: runs under an address-space limit; plain build only")
+    config.addinivalue_line("markers", "double_free: a double free the allocator must catch; not under TSan")
 
 
 def pytest_terminal_summary(terminalreporter):

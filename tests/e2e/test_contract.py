@@ -139,7 +139,10 @@ GIVING_UP = {
 }
 
 
-@pytest.mark.parametrize("how", [*GIVING_UP, "quit-from-outside"])
+@pytest.mark.parametrize("how", [
+    *(pytest.param(how, marks=pytest.mark.double_free) if how == "double-free" else how
+      for how in GIVING_UP),
+    "quit-from-outside"])
 def test_a_library_that_ends_the_process_still_leaves_one_terminal_line(binary, pulse_server,
                                                                        speech_dir, giving_up,
                                                                        tmp_path, how):
