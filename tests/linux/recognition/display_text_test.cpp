@@ -30,6 +30,7 @@ TEST(EnglishDisplayText, WritesWhatWasSaidAsAPersonWritesIt) {
       // A month that is also a word, only where a day or a year makes it the month.
       {"we met in august two thousand and ten", "We met in August 2010"},
       {"the twenty third of march or the fifth of may", "The 23rd of March or the fifth of May"},
+      {"the twentieth of march eleven eleven dollars", "The 20th of March 1111 dollars"},
       {"you may go as we march on in an august body",
        "You may go as we march on in an august body"},
       // Numbers from ten up; zero to nine and "a hundred" alone stay words.

@@ -82,7 +82,9 @@ class Formatter {
   // nineteen ninety"), after a day and "of" ("the 23rd of March"), or after in, since or until
   // with a year to follow ("in august two thousand and ten", "since may of two thousand").
   bool isDateMonth(size_t i) const {
-    if (numbers_.year(i + 1)) return numbers_.isDate(i + 1);
+    // A number that is no date's year leaves the other signs to decide: "the 20th of March" keeps
+    // its capital before "eleven eleven" too, as it does once that number is written in digits.
+    if (numbers_.year(i + 1) && numbers_.isDate(i + 1)) return true;
     const std::string_view before = w_[i - 1];
     if (before == "of") return out_.size() >= 2 && isDay(out_[out_.size() - 2]);
     if (!isOneOf(before, {"in", "since", "until"})) return false;
