@@ -58,10 +58,15 @@ def spoken_run(binary, server, wav, env=None, argv=None):
 @pytest.fixture(scope="module")
 def thread_fault(tmp_path_factory):
     """LD_PRELOAD entries that make the Nth pthread_create fail with EAGAIN (MIC_FAIL_THREAD=N)."""
+    return build_shim(tmp_path_factory, "fail_thread_start")
+
+
+def build_shim(tmp_path_factory, name):
+    """Compiles tests/e2e/NAME.c into a library to preload; returns its path."""
     need("cc")
-    shim = tmp_path_factory.mktemp("shim") / "fail_thread_start.so"
+    shim = tmp_path_factory.mktemp("shim") / f"{name}.so"
     subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(shim),
-                    os.path.join(HERE, "fail_thread_start.c"), "-ldl"], check=True,
+                    os.path.join(HERE, f"{name}.c"), "-ldl"], check=True,
                    stdin=subprocess.DEVNULL)
     return str(shim)
 
@@ -121,12 +126,7 @@ def test_each_thread_that_cannot_start_ends_the_run_as_documented(binary, pulse_
 def giving_up(tmp_path_factory):
     """LD_PRELOAD entry that makes the speech library end the process (MIC_GIVE_UP=exit, quit,
     abort or double-free; see library_gives_up.c)."""
-    need("cc")
-    shim = tmp_path_factory.mktemp("shim") / "library_gives_up.so"
-    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(shim),
-                    os.path.join(HERE, "library_gives_up.c"), "-ldl"], check=True,
-                   stdin=subprocess.DEVNULL)
-    return str(shim)
+    return build_shim(tmp_path_factory, "library_gives_up")
 
 
 # What each way of giving up must leave as the last line: the library's own last words where it

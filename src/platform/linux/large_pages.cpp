@@ -26,14 +26,22 @@ constexpr int kDefaultMmapThreshold = 128 << 10;
 
 uintptr_t roundedUp(uintptr_t address) { return (address + kLargePage - 1) & ~(kLargePage - 1); }
 
+// The start of a small kernel file, as a C string; false when it cannot be read. Plain open and
+// read: this runs before anything else is set up.
+bool readStart(const char* path, char (&text)[128]) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  return true;
+}
+
 // Whether the kernel gives transparent huge pages to memory that asks for them.
 bool largePagesOnRequest() {
   char mode[128] = {};
-  const int fd = ::open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t n = ::read(fd, mode, sizeof mode - 1);
-  ::close(fd);
-  if (n <= 0) return false;
+  if (!readStart("/sys/kernel/mm/transparent_hugepage/enabled", mode)) return false;
   return std::strstr(mode, "[always]") || std::strstr(mode, "[madvise]");
 }
 
@@ -43,11 +51,7 @@ bool roomForReservation() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
   char statm[128] = {};
-  const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t n = ::read(fd, statm, sizeof statm - 1);
-  ::close(fd);
-  if (n <= 0) return false;
+  if (!readStart("/proc/self/statm", statm)) return false;
   const size_t used =
       std::strtoull(statm, nullptr, 10) * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   return used + kModelHeap + kRestOfRun <= limit.rlim_cur;
