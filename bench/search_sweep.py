@@ -27,18 +27,18 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import accuracy  # noqa: E402
 from accuracy import word_error_rate, words  # noqa: E402
 
-# One setting at a time, each in the direction of less search (the library's defaults, which
-# the decoder keeps today: -pl_window 5, -topn 4, -beam 1e-48, -wbeam 7e-29, -pbeam 1e-48,
-# -lpbeam 1e-40, -lponlybeam 7e-29, -maxhmmpf 30000, -maxwpf -1, -ds 1).
+# One setting at a time, each in the direction of less search from the decoder's own (-maxhmmpf
+# 4000, -wbeam 1e-23; the rest the library's defaults: -pl_window 5, -topn 4, -beam 1e-48,
+# -pbeam 1e-48, -lpbeam 1e-40, -lponlybeam 7e-29, -maxwpf -1, -ds 1).
 GRID = [
     "-pl_window=0", "-pl_window=8", "-pl_window=10",
     "-topn=3", "-topn=2",
     "-beam=1e-40", "-beam=1e-35", "-beam=1e-30",
-    "-wbeam=1e-25", "-wbeam=1e-20",
+    "-wbeam=1e-22", "-wbeam=1e-20",
     "-pbeam=1e-40", "-pbeam=1e-35",
     "-lpbeam=1e-30", "-lpbeam=1e-25",
     "-lponlybeam=1e-25", "-lponlybeam=1e-20",
-    "-maxhmmpf=10000", "-maxhmmpf=5000", "-maxhmmpf=3000", "-maxhmmpf=2000",
+    "-maxhmmpf=3500", "-maxhmmpf=3000", "-maxhmmpf=2000",
     "-maxwpf=20", "-maxwpf=10", "-maxwpf=5",
     "-ds=2",
 ]

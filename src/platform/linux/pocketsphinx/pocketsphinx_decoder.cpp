@@ -103,11 +103,13 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(
   // (62 errors of 666 without it, 70 with it); the lattice's best path, which does save words,
   // stays.
   //
-  // The search itself (beams, lookahead window, Gaussians scored, caps on HMMs and words per
-  // frame, frame downsampling) keeps the library's defaults, so none is set here: of the cheaper
-  // searches measured, those that save much cost words on some set of the accuracy benchmark,
-  // and the one that kept every word is not yet measured on long speech (bench/README.md, "The
-  // decoder's search"). bench/search_sweep.py measures a candidate.
+  // The search is narrowed where that costs no word (bench/README.md, "The decoder's search"
+  // has the sweep; bench/search_sweep.py measures a change): at most 4000 HMMs active per frame
+  // (the library allows 30000) and a word-exit beam of 1e-23 (7e-29). The paths they cut never
+  // won on the accuracy sets, and every path kept costs its senones' scoring and its evaluation
+  // in each frame, most of the decoder's work. The other beams, the lookahead window, the
+  // Gaussians scored, the cap on words per frame and frame downsampling keep the library's
+  // defaults: each narrower value measured cost words on some set or saved nothing.
   const auto dictionary =
       LanguageModelDictionary::make(model.dictionary, model.languageModel, vocabulary);
   const std::pair<const char*, std::string> options[] = {
@@ -118,6 +120,8 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(
       {"-latsize", "100000"},
       {"-vad_postspeech", "30"},
       {"-fwdflat", "no"},
+      {"-maxhmmpf", "4000"},
+      {"-wbeam", "1e-23"},
       {"-logfn", "/dev/null"}};
   std::vector<std::string> args;
   for (const auto& [name, value] : options) {
