@@ -27,9 +27,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import accuracy  # noqa: E402
 from accuracy import word_error_rate, words  # noqa: E402
 
-# One setting at a time, each in the direction of less search from the decoder's own (-maxhmmpf
-# 4000, -wbeam 1e-23; the rest the library's defaults: -pl_window 5, -topn 4, -beam 1e-48,
-# -pbeam 1e-48, -lpbeam 1e-40, -lponlybeam 7e-29, -maxwpf -1, -ds 1).
+# One setting at a time, each in the direction of less search from the decoder's own (the
+# options in src/platform/linux/pocketsphinx/pocketsphinx_decoder.cpp; whatever they leave out
+# keeps the library's default).
 GRID = [
     "-pl_window=0", "-pl_window=8", "-pl_window=10",
     "-topn=3", "-topn=2",

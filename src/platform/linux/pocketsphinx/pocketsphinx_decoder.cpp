@@ -105,11 +105,12 @@ Result<std::unique_ptr<PocketSphinxDecoder>> PocketSphinxDecoder::load(
   //
   // The search is narrowed where that costs no word (bench/README.md, "The decoder's search"
   // has the sweep; bench/search_sweep.py measures a change): at most 4000 HMMs active per frame
-  // (the library allows 30000) and a word-exit beam of 1e-23 (7e-29). The paths they cut never
-  // won on the accuracy sets, and every path kept costs its senones' scoring and its evaluation
-  // in each frame, most of the decoder's work. The other beams, the lookahead window, the
-  // Gaussians scored, the cap on words per frame and frame downsampling keep the library's
-  // defaults: each narrower value measured cost words on some set or saved nothing.
+  // (the library allows 30000) and a word-exit beam of 1e-23 (the library's is 7e-29). The
+  // paths they cut never won on the accuracy sets, and every path kept costs its senones'
+  // scoring and its evaluation in each frame, most of the decoder's work. The other beams, the
+  // lookahead window, the Gaussians scored, the cap on words per frame and frame downsampling
+  // keep the library's defaults: each narrower value measured cost words on some set or saved
+  // nothing.
   const auto dictionary =
       LanguageModelDictionary::make(model.dictionary, model.languageModel, vocabulary);
   const std::pair<const char*, std::string> options[] = {
