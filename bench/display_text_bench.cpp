@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/linux/recognition/display_text.h"
+#include "display_text/display_text.h"
 
 namespace {
 

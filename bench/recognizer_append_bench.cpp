@@ -17,7 +17,7 @@
 
 #include "fakes/fake_platform.h"
 #include "platform/linux/large_pages.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
+#include "recognizer/pocketsphinx/pocketsphinx_engine.h"
 
 namespace {
 

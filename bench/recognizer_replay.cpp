@@ -30,10 +30,10 @@
 
 #include "fakes/fake_platform.h"
 #include "platform/linux/large_pages.h"
-#include "platform/linux/pocketsphinx/model_locator.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_utterance.h"
+#include "recognizer/pocketsphinx/model_locator.h"
+#include "recognizer/pocketsphinx/pocketsphinx_decoder.h"
+#include "recognizer/pocketsphinx/pocketsphinx_engine.h"
+#include "recognizer/pocketsphinx/pocketsphinx_utterance.h"
 
 // The decoder's settings to replace or add, name then value, from --set.
 std::vector<std::string> settingOverrides;

@@ -28,28 +28,28 @@ add_library(mic_linux_platform STATIC
   src/platform/linux/capture/pulse_capture.cpp
   src/platform/linux/capture/pulse_memory.cpp
   src/platform/linux/capture/pulse_server.cpp
-  src/platform/linux/recognition/audio_queue.cpp
-  src/platform/linux/recognition/display_text.cpp
-  src/platform/linux/recognition/english_display_text.cpp
-  src/platform/linux/recognition/english_names.cpp
-  src/platform/linux/recognition/english_numbers.cpp
-  src/platform/linux/recognition/model_load.cpp
-  src/platform/linux/recognition/recognition_service.cpp
-  src/platform/linux/recognition/recognition_worker.cpp
-  src/platform/linux/recognition/recognizer_threads.cpp
-  src/platform/linux/recognition/resampler.cpp
-  src/platform/linux/pocketsphinx/language_model_dictionary.cpp
-  src/platform/linux/pocketsphinx/language_model_vocabulary.cpp
-  src/platform/linux/pocketsphinx/model_check.cpp
-  src/platform/linux/pocketsphinx/model_definition.cpp
-  src/platform/linux/pocketsphinx/model_file_reader.cpp
-  src/platform/linux/pocketsphinx/model_locator.cpp
-  src/platform/linux/pocketsphinx/pocketsphinx_decoder.cpp
-  src/platform/linux/pocketsphinx/pocketsphinx_engine.cpp
-  src/platform/linux/pocketsphinx/pocketsphinx_utterance.cpp
-  src/platform/linux/pocketsphinx/segment_bound.cpp
-  src/platform/linux/pocketsphinx/senone_dump.cpp
-  src/platform/linux/pocketsphinx/sphinx_params.cpp
+  src/recognizer/audio_queue.cpp
+  src/display_text/display_text.cpp
+  src/display_text/english_display_text.cpp
+  src/display_text/english_names.cpp
+  src/display_text/english_numbers.cpp
+  src/recognizer/model_load.cpp
+  src/recognizer/recognition_service.cpp
+  src/recognizer/recognition_worker.cpp
+  src/recognizer/recognizer_threads.cpp
+  src/recognizer/resampler.cpp
+  src/recognizer/pocketsphinx/language_model_dictionary.cpp
+  src/recognizer/pocketsphinx/language_model_vocabulary.cpp
+  src/recognizer/pocketsphinx/model_check.cpp
+  src/recognizer/pocketsphinx/model_definition.cpp
+  src/recognizer/pocketsphinx/model_file_reader.cpp
+  src/recognizer/pocketsphinx/model_locator.cpp
+  src/recognizer/pocketsphinx/pocketsphinx_decoder.cpp
+  src/recognizer/pocketsphinx/pocketsphinx_engine.cpp
+  src/recognizer/pocketsphinx/pocketsphinx_utterance.cpp
+  src/recognizer/pocketsphinx/segment_bound.cpp
+  src/recognizer/pocketsphinx/senone_dump.cpp
+  src/recognizer/pocketsphinx/sphinx_params.cpp
 )
 target_include_directories(mic_linux_platform PUBLIC src)
 target_include_directories(mic_linux_platform SYSTEM PUBLIC ${POCKETSPHINX_EXISTING_INCLUDE_DIRS})

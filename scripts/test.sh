@@ -92,7 +92,7 @@ bash tests/docs/run.sh build-ci-plain
 echo "== event writer, fuzzed"
 bash tests/fuzz/run.sh 60
 
-if [[ -f tests/apple/check.sh ]]; then
+if [[ -f tests/platform/apple/check.sh ]]; then
   echo "== macOS sources, compile check"
-  bash tests/apple/check.sh
+  bash tests/platform/apple/check.sh
 fi

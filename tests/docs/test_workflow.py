@@ -1,7 +1,7 @@
 """The hosted-Mac CI workflow, checked where it cannot run: it parses, runs on the Macs it names,
 installs from Homebrew what the build finds, and every script, path, CMake option, target and test
 name its commands use exists in the tree. Also the check its last step runs
-(tests/apple/run_once.py), against stand-ins that break each rule a caller relies on."""
+(tests/platform/apple/run_once.py), against stand-ins that break each rule a caller relies on."""
 import os
 import re
 import shlex
@@ -12,7 +12,7 @@ import pytest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WORKFLOW = os.path.join(ROOT, ".github", "workflows", "macos.yml")
-RUN_ONCE = os.path.join(ROOT, "tests", "apple", "run_once.py")
+RUN_ONCE = os.path.join(ROOT, "tests", "platform", "apple", "run_once.py")
 MACS = {"macos-14", "macos-15"}
 # Commands a hosted Mac has (macOS, Xcode's tools, Homebrew, what the first step installs).
 TOOLS = {"brew", "cmake", "ctest", "codesign", "grep", "python3", "sysctl", "test", "echo"}
@@ -23,7 +23,7 @@ FORMULAS = {"PkgConfig": "pkg-config", "Threads": None, "GTest": "googletest",
 # The CMake files a Mac build reads (the Linux platform's are not), with the build directory each
 # one's targets land in.
 MAC_CMAKE = {"CMakeLists.txt": "", "cmake/apple.cmake": "", "cmake/packaging.cmake": "",
-             "tests/CMakeLists.txt": "tests", "tests/apple/CMakeLists.txt": "tests/apple"}
+             "tests/CMakeLists.txt": "tests", "tests/platform/apple/CMakeLists.txt": "tests/platform/apple"}
 SEPARATORS = {";", "&&", "||", "|", "&", "(", ")"}
 REDIRECTIONS = {">", ">>", "<", ">&", "<&", "&>", "2>", "2>&"}
 
@@ -147,7 +147,7 @@ def workflow_problems(text, tree):
                          f"installed")
     for formula in sorted(tree.readme_formulas - installed):
         found.append(f"README's macOS build installs {formula}, the workflow does not")
-    for needed in ("ctest", os.path.join("tests", "apple", "run_once.py")):
+    for needed in ("ctest", os.path.join("tests", "platform", "apple", "run_once.py")):
         if not any(needed in script for script in runs):
             found.append(f"nothing runs {needed}")
     return found
@@ -213,7 +213,7 @@ class TestMacWorkflow:
 
     # Each a small mistake the check must catch, with what it must say.
     @pytest.mark.parametrize("old, new, said", [
-        ("tests/apple/run_once.py", "tests/apple/run-once.py", "no such file in the tree"),
+        ("tests/platform/apple/run_once.py", "tests/platform/apple/run-once.py", "no such file in the tree"),
         ("build/mic-transcriber", "build/bin/mic-transcriber", "no target builds it"),
         ("-DMIC_BUILD_TESTS=ON", "-DMIC_BUILD_TEST=ON", "no such option or cache variable"),
         ("-R '^apple\\.'", "-R '^mac\\.'", "matches no test prefix"),
@@ -229,7 +229,7 @@ class TestMacWorkflow:
         assert any(said in problem for problem in found), found
 
 
-# --- The check of one run (tests/apple/run_once.py) ------------------------------------------
+# --- The check of one run (tests/platform/apple/run_once.py) ------------------------------------------
 
 START = '{"kind":"status","text":"requesting local speech access"}'
 REFUSED = '{"kind":"error","text":"speech recognition permission was not granted"}'

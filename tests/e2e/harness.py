@@ -232,7 +232,7 @@ def words(text):
 
 
 def word_error_rate(reference, hypothesis):
-    """The word error rate of every test and benchmark here (tests/linux/pocketsphinx/
+    """The word error rate of every test and benchmark here (tests/recognizer/pocketsphinx/
     pocketsphinx_wer.h computes the same in C++ on the recognizer's raw words): the word-level edit
     distance (substitutions, deletions, insertions) between the two texts, turned back into spoken
     words, lower-cased, with everything but letters, digits and apostrophes a separator, divided by the reference's word count, or by 1 when the reference

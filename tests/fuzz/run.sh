@@ -25,8 +25,8 @@ clang++ "${flags[@]}" tests/fuzz/event_line_fuzz.cpp src/app/event_line.cpp src/
   $(pkg-config --cflags --libs libutf8proc) -o "$out/event_line_fuzz"
 fuzz event_line_fuzz tests/fuzz/corpus
 
-clang++ "${flags[@]}" tests/fuzz/display_text_fuzz.cpp src/platform/linux/recognition/display_text.cpp \
-  src/platform/linux/recognition/english_display_text.cpp src/platform/linux/recognition/english_names.cpp \
-  src/platform/linux/recognition/english_numbers.cpp src/platform/linux/bounded_file.cpp \
+clang++ "${flags[@]}" tests/fuzz/display_text_fuzz.cpp src/display_text/display_text.cpp \
+  src/display_text/english_display_text.cpp src/display_text/english_names.cpp \
+  src/display_text/english_numbers.cpp src/platform/linux/bounded_file.cpp \
   -o "$out/display_text_fuzz"
 fuzz display_text_fuzz

@@ -1,6 +1,6 @@
 #include <thread>
 
-#include "platform/recognition_errors.h"
+#include "platform/apple/recognition_errors.h"
 #include "session_fixture.h"
 
 namespace mic::testing {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/apple/apple_strings.h"
-#include "platform/capture_recovery.h"
-#include "platform/channel_mix.h"
+#include "platform/apple/capture_recovery.h"
+#include "platform/apple/channel_mix.h"
 
 namespace mic {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <functional>
 
-#include "platform/relaunch.h"
+#include "platform/apple/relaunch.h"
 #include "platform/stop_requests.h"
 
 namespace mic {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/relaunch.h"
+#include "platform/apple/relaunch.h"
 
 namespace mic {
 namespace {

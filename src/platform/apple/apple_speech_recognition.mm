@@ -13,9 +13,9 @@
 
 #include "platform/apple/apple_audio_input.h"
 #include "platform/apple/apple_strings.h"
-#include "platform/language_match.h"
-#include "platform/recognition_errors.h"
-#include "platform/transcript_join.h"
+#include "platform/apple/language_match.h"
+#include "platform/apple/recognition_errors.h"
+#include "transcript/transcript_join.h"
 
 namespace mic {
 namespace {

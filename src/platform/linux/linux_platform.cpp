@@ -1,14 +1,14 @@
+#include "platform/apple/relaunch.h"
 #include "platform/linux/capture/linux_audio_input.h"
 #include "platform/linux/detached_thread.h"
 #include "platform/linux/large_pages.h"
-#include "platform/linux/pocketsphinx/pocketsphinx_engine.h"
 #include "platform/linux/posix_locales.h"
 #include "platform/linux/posix_process.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/steady_clock.h"
 #include "platform/platform.h"
-#include "platform/relaunch.h"
 #include "platform/stop_requests.h"
+#include "recognizer/pocketsphinx/pocketsphinx_engine.h"
 
 namespace mic {
 namespace {
