@@ -14,7 +14,7 @@ target_include_directories(mic_apple_platform PUBLIC src)
 find_library(MIC_SPEECH_FRAMEWORK Speech REQUIRED)
 find_library(MIC_AVFOUNDATION_FRAMEWORK AVFoundation REQUIRED)
 find_library(MIC_FOUNDATION_FRAMEWORK Foundation REQUIRED)
-target_link_libraries(mic_apple_platform PUBLIC mic_platform_common
+target_link_libraries(mic_apple_platform PUBLIC mic_platform_common mic_apple_decisions mic_transcript
   ${MIC_SPEECH_FRAMEWORK} ${MIC_AVFOUNDATION_FRAMEWORK} ${MIC_FOUNDATION_FRAMEWORK}
   Threads::Threads)
 

@@ -3,8 +3,8 @@
 
 #include "app/entry.h"
 #include "app/event_line.h"
-#include "platform/apple/relaunch.h"
 #include "platform/last_line.h"
+#include "platform/platform.h"
 #include "platform/standard_streams.h"
 
 int main(int argc, char** argv) {

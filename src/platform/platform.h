@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "platform/audio_input.h"
 #include "platform/locale.h"
@@ -30,5 +31,12 @@ class PlatformServices {
 };
 
 std::unique_ptr<PlatformServices> makePlatformServices();
+
+// Where supported, makes the program its own responsible process before it asks for anything:
+// it starts a copy of itself that answers for its own permission requests, with the same
+// arguments, environment and standard streams, and waits for it. Returns the status this first
+// process then exits with; nothing when the program simply runs on (the copy itself, or a system
+// that cannot do this).
+std::optional<int> relaunchAsOwnResponsibleProcess(char** argv);
 
 }  // namespace mic

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/apple/relaunch.h"
+#include "platform/platform.h"
 
 namespace mic {
 namespace {

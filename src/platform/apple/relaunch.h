@@ -13,13 +13,6 @@ namespace mic {
 // copy never starts another. Its value is the number of the descriptor starterPipe reads.
 inline constexpr char kRelaunchedMarker[] = "MIC_TRANSCRIBER_RELAUNCHED";
 
-// Where supported, makes the program its own responsible process before it asks for anything:
-// it starts a copy of itself that answers for its own permission requests, with the same
-// arguments, environment and standard streams, and waits for it. Returns the status this first
-// process then exits with; nothing when the program simply runs on (the copy itself, or a system
-// that cannot do this).
-std::optional<int> relaunchAsOwnResponsibleProcess(char** argv);
-
 // What a first process waits on: the copy it started, and the signals that ask it to end.
 class ChildWatch {
  public:

@@ -1,4 +1,3 @@
-#include "platform/apple/relaunch.h"
 #include "platform/linux/capture/linux_audio_input.h"
 #include "platform/linux/detached_thread.h"
 #include "platform/linux/large_pages.h"
