@@ -33,7 +33,7 @@
 #include "recognizer/pocketsphinx/model_locator.h"
 #include "recognizer/pocketsphinx/pocketsphinx_decoder.h"
 #include "recognizer/pocketsphinx/pocketsphinx_engine.h"
-#include "recognizer/pocketsphinx/pocketsphinx_utterance.h"
+#include "recognizer/pocketsphinx/pocketsphinx_handle.h"
 
 // The decoder's settings to replace or add, name then value, from --set.
 std::vector<std::string> settingOverrides;
@@ -121,23 +121,23 @@ int segmentEnds(const Wav& wav) {
   }
   auto paths = mic::locateModel(MIC_POCKETSPHINX_MODEL_DIR, "en-US");
   if (!paths) return std::fprintf(stderr, "%s\n", paths.status().message().c_str()), 1;
-  auto loaded = mic::PocketSphinxDecoder::load(*paths);
+  auto loaded = mic::PocketSphinxHandle::load(*paths);
   if (!loaded) return std::fprintf(stderr, "%s\n", loaded.status().message().c_str()), 1;
-  mic::PocketSphinxUtterance utterance(std::move(loaded).value(), mic::WarmUpPolicy{});
-  if (!utterance.start().ok()) return 1;
+  mic::PocketSphinxDecoder decoder(std::move(loaded).value(), mic::WarmUpPolicy{});
+  if (!decoder.start().ok()) return 1;
   std::vector<int16_t> samples;
   for (float sample : wav.samples) samples.push_back(static_cast<int16_t>(sample * 32767.0f));
   double longest = 0;
   for (size_t at = 0; at < samples.size(); at += 1024) {
     const std::span<const int16_t> chunk(samples.data() + at,
                                          std::min<size_t>(1024, samples.size() - at));
-    const double took = timed([&] { (void)utterance.feed(chunk); });
+    const double took = timed([&] { (void)decoder.feed(chunk); });
     if (took > 0.1) std::fprintf(stderr, "%.1f s: %.2f s\n", at / 16000.0, took);
     longest = std::max(longest, took);
   }
-  const double last = timed([&] { (void)utterance.finish(); });
+  const double last = timed([&] { (void)decoder.finish(); });
   std::printf("%s\nlongest segment end: %.2f s\nlast segment end: %.2f s\n",
-              utterance.hypothesis().c_str(), longest, last);
+              decoder.hypothesis().c_str(), longest, last);
   return 0;
 }
 

@@ -252,7 +252,7 @@ def run_program(binary, server, wav, monitor, speech_seconds, threshold):
         "first_partial_s": min(partials) - speech_start if partials else float("nan"),
         "final_s": final_at - speech_end,
         # Where the wait after speech goes: the decoder settling on its last words, the pause,
-        # then the decoder's end of utterance.
+        # then the decoder's end of segment.
         "last_change_s": (max((t for t in partials if t < finishing), default=float("nan"))
                           - speech_end),
         "finishing_s": finishing - speech_end,

@@ -28,7 +28,7 @@ import accuracy  # noqa: E402
 from accuracy import word_error_rate, words  # noqa: E402
 
 # One setting at a time, each in the direction of less search from the decoder's own (the
-# options in src/recognizer/pocketsphinx/pocketsphinx_decoder.cpp; whatever they leave out
+# options in src/recognizer/pocketsphinx/pocketsphinx_handle.cpp; whatever they leave out
 # keeps the library's default).
 GRID = [
     "-pl_window=0", "-pl_window=8", "-pl_window=10",

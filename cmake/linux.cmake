@@ -81,9 +81,9 @@ add_library(mic_pocketsphinx STATIC
   src/recognizer/pocketsphinx/model_definition.cpp
   src/recognizer/pocketsphinx/model_file_reader.cpp
   src/recognizer/pocketsphinx/model_locator.cpp
-  src/recognizer/pocketsphinx/pocketsphinx_decoder.cpp
+  src/recognizer/pocketsphinx/pocketsphinx_handle.cpp
   src/recognizer/pocketsphinx/pocketsphinx_engine.cpp
-  src/recognizer/pocketsphinx/pocketsphinx_utterance.cpp
+  src/recognizer/pocketsphinx/pocketsphinx_decoder.cpp
   src/recognizer/pocketsphinx/segment_bound.cpp
   src/recognizer/pocketsphinx/senone_dump.cpp
   src/recognizer/pocketsphinx/sphinx_params.cpp

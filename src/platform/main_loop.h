@@ -34,7 +34,7 @@ class MainLoop {
 
 // Seconds on the monotonic clock (the one delayed work runs on), from an arbitrary start. The
 // pause after speech is measured on it, so that a step of the time of day (NTP after a resume, a
-// user setting the clock) can neither stretch the pause to the listening limit nor cut a speaker
+// user setting the clock) can neither lengthen the pause to the listening limit nor cut a speaker
 // off.
 class MonotonicClock {
  public:

@@ -54,7 +54,7 @@ class RecognitionTask {
   // No further work; reports that still arrive are harmless. Main thread.
   virtual void cancel() = 0;
   // Seconds of the audio given to the task that it has not recognized yet. While a recognizer is
-  // behind the microphone, a stretch without new words is not a pause of the speaker. One that
+  // behind the microphone, a while without new words is not a pause of the speaker. One that
   // keeps up with the microphone, as the system's does, has none. Main thread.
   virtual double backlogDuration() const { return 0; }
 };

@@ -8,9 +8,10 @@
 
 namespace mic {
 
-// One engine's recognizer for one utterance: 16 kHz mono 16-bit samples in, the whole hypothesis
-// out. Made by a SpeechModel's load on one thread and then used by one worker thread at a time.
-// Failures come back as the engine's own words.
+// One engine's recognizer for one utterance (all the audio of one request, from start to finish;
+// an engine may decode it in segments, the parts between the speaker's pauses): 16 kHz mono 16-bit
+// samples in, the whole hypothesis out. Made by a SpeechModel's load on one thread and then used
+// by one worker thread at a time. Failures come back as the engine's own words.
 class Decoder {
  public:
   virtual ~Decoder() = default;

@@ -12,7 +12,9 @@ struct AudioSpan {
   double end = 0;
 };
 
-// One reading from a recognizer of the stretch of speech it is working on now.
+// One reading from a recognizer of the stretch of transcript it is working on now: the text it
+// starts over at, a segment's on Linux, what the Speech framework gives between restarts on the
+// Mac.
 struct StretchResult {
   std::string text;
   // Known when the engine can say where the stretch lies in the audio; nothing when it cannot.

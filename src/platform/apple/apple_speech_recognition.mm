@@ -65,9 +65,9 @@ class AppleRecognitionTask final : public RecognitionTask {
 };
 
 // One task's transcript so far. On macOS 14 and later the recognizer starts formattedString over
-// after a pause, with isFinal still false; the result that closes the utterance before it carries
-// speechRecognitionMetadata. Segment timings cannot tell the restart: partial results carry
-// placeholder ones (0 s, then 0.011 s a word) until that closing result.
+// after a pause, with isFinal still false; the result that closes the stretch before it carries
+// speechRecognitionMetadata. SFTranscriptionSegment timings cannot tell the restart: partial
+// results carry placeholder ones (0 s, then 0.011 s a word) until that closing result.
 struct TaskTranscript {
   std::mutex mutex;
   TranscriptJoin join;

@@ -4,55 +4,66 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "platform/status.h"
-#include "recognizer/pocketsphinx/model_locator.h"
-
-struct ps_decoder_s;
+#include "recognizer/decoder.h"
+#include "recognizer/pocketsphinx/pocketsphinx_handle.h"
+#include "recognizer/pocketsphinx/segment_bound.h"
+#include "transcript/transcript_join.h"
 
 namespace mic {
 
-// Routes the library's log into our own capture instead of stderr. Idempotent; must run before
-// anything else touches the library, since config parsing already logs.
-void silencePocketSphinxLog();
-// The last error the library logged on this thread, without its source-file prefix, and forgets
-// it; empty when there was none. The library tells why something failed only in its log.
-std::string takePocketSphinxError();
+// How the decoder makes up for the cold start of cepstral mean normalization: each process starts
+// from the model's default mean, which fits the speaker's microphone poorly until the library has
+// seen some of their audio.
+struct WarmUpPolicy {
+  // How many 10 ms frames of speech the model's default mean weighs against the speaker's while the
+  // mean follows their speech from the first frame. Negative: the mean moves only when a segment
+  // ends, as the library does on its own.
+  double defaultMeanWeightFrames = 100;
+};
 
-// One pocketsphinx decoder for 16 kHz mono 16-bit audio. Used by one thread at a time (it may be
-// loaded on one thread and used on another). Failures come back as the library's own words.
-class PocketSphinxDecoder {
+// The engine's Decoder: one utterance at a time through the library's handle, which it owns.
+// Single-threaded.
+//
+// The library's end of a segment (its rescoring pass) costs more the longer the audio it covers, so
+// the utterance is cut into segments at the pauses the library's voice activity detector finds,
+// and each segment is finished while the speaker is still silent rather than all of it at the end.
+// A speaker who talks on without such a pause has the segment ended at a quiet moment between words
+// once it runs long (SegmentBound), so that no end costs more than a bounded time. Each segment's
+// text is one stretch of the transcript.
+class PocketSphinxDecoder final : public Decoder {
  public:
-  // Loads the model: costs about half a second of CPU. Loads are serialized, because the library
-  // keeps its log target in global state.
-  // `vocabulary`: the language model's words, when checkModel gave them.
-  static Result<std::unique_ptr<PocketSphinxDecoder>> load(const ModelPaths& model,
-                                                           std::string_view vocabulary = {});
-  ~PocketSphinxDecoder();
-  PocketSphinxDecoder(const PocketSphinxDecoder&) = delete;
-  PocketSphinxDecoder& operator=(const PocketSphinxDecoder&) = delete;
+  PocketSphinxDecoder(std::unique_ptr<PocketSphinxHandle> handle, WarmUpPolicy policy);
 
-  Status startUtterance();
-  Status process(std::span<const int16_t> samples);
-  Status endUtterance();
+  Status start() override;
+  Status feed(std::span<const int16_t> samples) override;
+  Status finish() override;
 
-  // The whole best hypothesis so far (after endUtterance: the final one).
-  std::string hypothesis();
-  // Whether the library's voice activity detector counts the audio processed last as speech. It
-  // turns false 0.3 s into a pause.
-  bool inSpeech();
-  // Moves the cepstral mean to the speech heard so far, the model's default counting for
-  // `defaultWeightFrames` frames (10 ms each).
-  void followSpeakerMean(double defaultWeightFrames);
+  // A finished segment's rescored words show only once new words follow them: changing the text
+  // during the pause would make it look as if the speaker were still talking.
+  const std::string& hypothesis() const override { return hypothesis_; }
+  // The library's voice activity detector, as of the last feed; the pause that turns it false
+  // finishes the segment.
+  bool inSpeech() const override { return speaking_; }
 
  private:
-  explicit PocketSphinxDecoder(ps_decoder_s* decoder) : decoder_(decoder) {}
-  static Status failure(const char* what);
+  // Decodes `samples` as part of the current segment, ending it if the detector hears a pause.
+  Status decode(std::span<const int16_t> samples);
+  Status endSegment();
+  // The library's reading of the current segment, placed in the audio by samples fed.
+  StretchResult segmentResult(bool closes);
 
-  ps_decoder_s* decoder_;
-  std::vector<float> defaultMean_;  // the model's initial cepstral mean
+  std::unique_ptr<PocketSphinxHandle> handle_;
+  WarmUpPolicy policy_;
+  SegmentBound bound_;
+  bool speaking_ = false;
+  bool segmentHeardSpeech_ = false;
+  bool segmentShowedWords_ = false;  // the current segment's words are part of hypothesis_
+  TranscriptJoin join_;
+  uint64_t samplesFed_ = 0;
+  uint64_t segmentStart_ = 0;  // where the current segment began, in samples fed
+  std::string hypothesis_;
 };
 
 }  // namespace mic

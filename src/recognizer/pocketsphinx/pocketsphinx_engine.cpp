@@ -5,7 +5,7 @@
 #include "recognizer/pocketsphinx/model_check.h"
 #include "recognizer/pocketsphinx/model_locator.h"
 #include "recognizer/pocketsphinx/pocketsphinx_decoder.h"
-#include "recognizer/pocketsphinx/pocketsphinx_utterance.h"
+#include "recognizer/pocketsphinx/pocketsphinx_handle.h"
 #include "recognizer/recognition_service.h"
 #include "recognizer/speech_model.h"
 
@@ -21,10 +21,10 @@ class PocketSphinxModel final : public SpeechModel {
   Status check(std::string* reusable) const override { return checkModel(paths_, reusable); }
 
   Result<std::unique_ptr<Decoder>> load(std::string_view reusable) const override {
-    auto decoder = PocketSphinxDecoder::load(paths_, reusable);
-    if (!decoder) return decoder.status();
+    auto handle = PocketSphinxHandle::load(paths_, reusable);
+    if (!handle) return handle.status();
     return std::unique_ptr<Decoder>(
-        std::make_unique<PocketSphinxUtterance>(std::move(decoder).value(), WarmUpPolicy{}));
+        std::make_unique<PocketSphinxDecoder>(std::move(handle).value(), WarmUpPolicy{}));
   }
 
   std::string language() const override { return paths_.name; }

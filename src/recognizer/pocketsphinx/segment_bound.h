@@ -11,8 +11,8 @@ namespace mic {
 // Where a segment that runs long should end, so that the decoder's end of segment (a rescoring pass
 // whose cost grows with the segment, several times faster in noise) and its memory stay bounded
 // however long the speaker talks without a pause the voice activity detector hears. Past
-// kLongSpeech of speech, the segment ends in the first gap between words: a stretch as quiet as
-// the quietest of the last seconds (in a noisy room, as loud as the noise). The stretch asked for
+// kLongSpeech of speech, the segment ends in the first gap between words: a run of frames as quiet
+// as the quietest of the last seconds (in a noisy room, as loud as the noise). The run asked for
 // shortens as the segment grows, since a single quiet frame may be the closure of a "t" inside a
 // word; past kLongestSpeech the segment ends wherever it is. 16 kHz mono samples.
 // 7 s keeps the end of a segment spoken over another talker and brown noise near 1.2 s, so the
