@@ -13,9 +13,9 @@ namespace mic {
 Status startDetachedThread(std::function<void()> work);
 
 // Every thread made from now on without a stack size of its own (ours, libpulse's) gets a stack
-// sized to what these threads use (under 20 KiB measured, 64 KiB under a sanitizer) with a wide
-// margin, instead of the 8 MiB of address space each would take by default. Before any thread
-// starts.
+// sized to what these threads use, under a sanitizer too, with a wide margin (bench/README.md,
+// "Address space"), instead of the 8 MiB of address space each would take by default. Before any
+// thread starts.
 void useSmallThreadStacks();
 
 }  // namespace mic

@@ -92,16 +92,14 @@ Result<std::unique_ptr<PocketSphinxHandle>> PocketSphinxHandle::load(const Model
   // library clears it at load; otherwise its pages are only touched as they are used.
   //
   // The voice activity detector ends speech after 0.3 s of silence instead of 0.5 s: every frame
-  // until then goes through the full search, and a run always ends in a pause, so the 20 frames
-  // saved are 6% of a short sentence's decoding. A pause that long inside speech only starts
-  // a new segment, which loses no audio; word errors on flite sentences, with pauses of 0.35 and
-  // 0.6 s between phrases and at -15 and -30 dB, were the same as with 0.5 s.
+  // until then goes through the full search, and a run always ends in a pause. A pause that long
+  // inside speech only starts a new segment, which loses no audio, and costs no words
+  // (bench/README.md, "Where the instructions go", has the figures).
   //
   // No flat-lexicon second pass: it re-searches the whole segment when the segment ends, which
   // is most of what ending a segment costs (about half, more in noise), while the worker can
-  // report nothing and the pause waits. On the accuracy set it cost words rather than saving them
-  // (62 errors of 666 without it, 70 with it); the lattice's best path, which does save words,
-  // stays.
+  // report nothing and the pause waits. On the accuracy set it cost words rather than saving them;
+  // the lattice's best path, which does save words, stays (bench/README.md, "Long speech").
   //
   // The search is narrowed where that costs no word (bench/README.md, "The decoder's search"
   // has the sweep; bench/search_sweep.py measures a change): at most 4000 HMMs active per frame

@@ -25,8 +25,8 @@ std::string takePocketSphinxError();
 // be loaded on one thread and used on another). Failures come back as the library's own words.
 class PocketSphinxHandle {
  public:
-  // Loads the model: costs about half a second of CPU. Loads are serialized, because the library
-  // keeps its log target in global state.
+  // Loads the model: most of a short run's CPU (bench/README.md, "Model load"). Loads are
+  // serialized, because the library keeps its log target in global state.
   // `vocabulary`: the language model's words, when checkModel gave them.
   static Result<std::unique_ptr<PocketSphinxHandle>> load(const ModelPaths& model,
                                                           std::string_view vocabulary = {});

@@ -15,8 +15,8 @@ namespace mic {
 // as the quietest of the last seconds (in a noisy room, as loud as the noise). The run asked for
 // shortens as the segment grows, since a single quiet frame may be the closure of a "t" inside a
 // word; past kLongestSpeech the segment ends wherever it is. 16 kHz mono samples.
-// 7 s keeps the end of a segment spoken over another talker and brown noise near 1.2 s, so the
-// last segment's words are in within the drain; 10 s took 2 s and more there.
+// 7 s keeps the end of a segment spoken over noise inside the drain, so the last segment's words
+// reach the final; 10 s did not (bench/README.md, "Long speech").
 class SegmentBound {
  public:
   static constexpr size_t kRate = 16000;
