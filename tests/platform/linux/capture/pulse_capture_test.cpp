@@ -28,9 +28,10 @@ using testing::StderrCapture;
 using testing::TapRecorder;
 using Clock = std::chrono::steady_clock;
 
+// tests/platform/linux/capture/ -> tests/e2e/
 const std::filesystem::path kVirtualMic =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "e2e" /
-    "virtual_mic.sh";
+    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path() /
+    "e2e" / "virtual_mic.sh";
 
 double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
